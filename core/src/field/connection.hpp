@@ -1,0 +1,26 @@
+#pragma once
+// One connected group of same-coloured cells.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "field/position.hpp"
+#include "puyotype.hpp"
+
+namespace tavik {
+
+struct Connection {
+    // Cells in the order the producer found them; absent when it does not record cells.
+    std::optional<std::vector<Position>> positions;
+    std::uint64_t size = 0;
+    PuyoType puyotype;
+
+    std::string debug() const;
+};
+
+using ConnectionList = std::vector<Connection>;
+
+std::string debug_list(const ConnectionList& connections);
+
+}  // namespace tavik
