@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
-BUILD=${TAVIK_BUILD_DIR:-build/test}
+BUILD=$(realpath -m "${TAVIK_BUILD_DIR:-build/test}")
 
 echo "== core: build and test"
 cmake -S . -B "$BUILD/core" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -20,4 +20,4 @@ rm -rf "$BUILD/wheel" "$BUILD/venv"
 
 echo "== python: tests"
 # Run from the tests folder so the source tree cannot shadow the installed module.
-(cd python/tests && "../../$BUILD/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+(cd python/tests && "$BUILD/venv/bin/python" -m pytest -q -p no:cacheprovider .)
