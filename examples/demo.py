@@ -1,0 +1,202 @@
+"""A tour of tavik: place pairs, run chains step by step, search for chains, render fields.
+
+    python examples/demo.py [--html PATH] [--color] [ROW ...]
+
+ROWs describe a field of your own, top row first, the last one on the floor; one character a
+cell: R B Y G P (colours), O (garbage), I (iron), W (wall) and '.' or a space for empty.
+"""
+
+from __future__ import annotations
+
+import argparse
+import html
+import os
+import sys
+
+import tavik
+from tavik import Field, Hand, Pair, PuyoType, Rotation
+
+NINETEEN_CHAIN = (
+    ".G.BRG GBRRYR RRYYBY RGYRBR YGYRBY YGBGYR GRBGYR BRBYBY RYYBYY BRBYBR BGBYRR YGBGBG RBGBGG"
+).split()
+
+MID_GAME = [
+    "......",
+    "......",
+    "......",
+    "......",
+    "......",
+    "......",
+    "......",
+    "B.....",
+    "RG....",
+    "RYY...",
+    "BGYB..",
+    "BGRBR.",
+    "RRGYRR",
+]
+
+NAMES = {
+    PuyoType.EMPTY: ".",
+    PuyoType.OJAMA: "OJAMA",
+    PuyoType.WALL: "WALL",
+    3: "IRON",
+    PuyoType.RED: "RED",
+    PuyoType.BLUE: "BLUE",
+    PuyoType.YELLOW: "YELLOW",
+    PuyoType.GREEN: "GREEN",
+    PuyoType.PURPLE: "PURPLE",
+}
+
+
+def field_from_rows(rows: list[str]) -> Field:
+    return Field.from_str_array([row.replace(".", " ") for row in rows])
+
+
+def vanishing_groups(field: Field) -> list[tuple[str, int]]:
+    """The groups of four or more that the next step removes (rows 3..14 only)."""
+    cells = field.to_array()
+    seen: set[tuple[int, int]] = set()
+    groups = []
+    for x in range(6):
+        for y in range(2, 14):
+            colour = cells[x][y]
+            if colour < PuyoType.RED or (x, y) in seen:
+                continue
+            stack, size = [(x, y)], 0
+            seen.add((x, y))
+            while stack:
+                cx, cy = stack.pop()
+                size += 1
+                for nx, ny in ((cx + 1, cy), (cx - 1, cy), (cx, cy + 1), (cx, cy - 1)):
+                    if 0 <= nx < 6 and 2 <= ny < 14 and (nx, ny) not in seen and cells[nx][ny] == colour:
+                        seen.add((nx, ny))
+                        stack.append((nx, ny))
+            if size >= 4:
+                groups.append((NAMES[colour], size))
+    return groups
+
+
+def side_by_side(left: str, right: str, gap: str = "    ") -> str:
+    a, b = left.split("\n"), right.split("\n")
+    return "\n".join(f"{la}{gap}{lb}" for la, lb in zip(a, b))
+
+
+def show_steps(title: str, field: Field) -> None:
+    print(f"\n== {title}: step by step")
+    work = field.clone()
+    step_number = 1
+    while True:
+        before = work.clone()
+        groups = vanishing_groups(work)
+        step = work.step_chain(step_number)
+        if work == before:
+            break
+        what = ", ".join(f"{name} x{size}" for name, size in groups) or "puyos fall"
+        print(f"step {step_number}: chain {step.chain}, score {step.score:>6}   {what}")
+        step_number += 1
+    result = field.clone().chain()
+    print(f"whole chain: {result.chain} steps, score {result.score}")
+
+
+def describe(find: tavik.FoundChain) -> str:
+    cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
+    return f"score {find.score:>6}, chain {find.chain:>2}, trigger at {cells}"
+
+
+def write_html(path: str, before: Field, after: Field | None, title: str) -> None:
+    right = after.get_html_string() if after is not None else "<p>no find</p>"
+    page = f"""<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>tavik demo</title>
+<style>td {{ vertical-align: top; padding: 0 2em; }}</style></head>
+<body><h1>{html.escape(title)}</h1>
+<table><tr><th>before</th><th>after the best find</th></tr>
+<tr><td>{before.get_html_string()}</td><td>{right}</td></tr></table>
+</body></html>
+"""
+    with open(path, "w", encoding="utf-8") as out:
+        out.write(page)
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("rows", nargs="*", help="a field of your own, top row first")
+    parser.add_argument("--html", default="demo.html", help="where to write the HTML page (default demo.html)")
+    parser.add_argument("--color", action="store_true", help="colour the terminal output even when piped")
+    args = parser.parse_args(argv)
+    if args.color:
+        os.environ["CLICOLOR_FORCE"] = "1"  # read once, at the first rendering
+
+    # 1. The built-in 19-chain: fire it and score it.
+    nineteen = field_from_rows(NINETEEN_CHAIN)
+    print("== the 19-chain field")
+    print(nineteen.get_pretty_string())
+    fired = nineteen.clone()
+    result = fired.chain()
+    print(f"chain(): {result.chain} chain, score {result.score}, all clear afterwards: {fired.is_all_clear()}")
+
+    # 2. A mid-game field: place pairs by column and rotation, and by Hand.
+    field = field_from_rows(args.rows) if args.rows else field_from_rows(MID_GAME)
+    print("\n== the field" + (" from the command line" if args.rows else ", mid-game"))
+    print(field.get_pretty_string())
+    if not args.rows:
+        built = field.clone()
+        built.put_pair(5, "top", Pair(PuyoType.BLUE, PuyoType.YELLOW))
+        built.put_hand(Hand(3, Rotation.RIGHT), Pair(PuyoType.GREEN, PuyoType.BLUE))
+        print("after put_pair(5, 'top', Pair(BLUE, YELLOW)) and put_hand(Hand(3, RIGHT), Pair(GREEN, BLUE)):")
+        print(side_by_side(field.get_pretty_string(), built.get_pretty_string()))
+        field = built
+
+    # Every legal hand for one pair, the expansion a search engine does per node.
+    pair = Pair(PuyoType.RED, PuyoType.RED)
+    best = max(
+        ((hand, field.clone().put_hand(hand, pair).chain()) for hand in Hand.enumerate()),
+        key=lambda item: item[1].score,
+    )
+    print(f"best of the 22 hands for {pair!r}: {best[0]!r}, score {best[1].score}")
+
+    show_steps("the 19-chain", nineteen)
+
+    # 3. Search: what could this field fire?
+    print("\n== chain search on the field")
+    searches = {
+        "find_chain()": field.find_chain(),
+        "find_chain_recursive(2)": field.find_chain_recursive(2),
+        "find_chain_by_removal()": field.find_chain_by_removal(),
+    }
+    overall = None
+    for name, finds in searches.items():
+        finds = sorted(finds, key=lambda f: f.score, reverse=True)
+        print(f"{name}: {len(finds)} finds")
+        for find in finds[:3]:
+            print("   " + describe(find))
+        if finds and (overall is None or finds[0].score > overall.score):
+            overall = finds[0]
+
+    if overall is not None:
+        print("\nthe best find, before and after:")
+        print(side_by_side(field.get_pretty_string(), overall.field.get_pretty_string()))
+        show_steps("the best find", trigger_field(field, overall))
+    write_html(args.html, field, overall.field if overall else None, "tavik: best find")
+    print(f"\nwrote {args.html}")
+    return 0
+
+
+def trigger_field(field: Field, find: tavik.FoundChain) -> Field:
+    """The field just before the find fires: trigger puyos in place, or a removed group gone."""
+    fired = field.clone()
+    removal = "depth: Some(" in repr(find)
+    colour = PuyoType.EMPTY if removal else trigger_colour(find)
+    for x, y in find.trigger:
+        fired.set(x, y, colour)
+    return fired
+
+
+def trigger_colour(find: tavik.FoundChain) -> int:
+    # The trigger is the last connection in the find's debug text.
+    name = repr(find).rsplit("puyotype: ", 1)[1].split(" ", 1)[0]
+    return getattr(PuyoType, name, 3)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
