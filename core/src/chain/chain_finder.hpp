@@ -1,0 +1,237 @@
+#pragma once
+// Searches for the chains a field can be made to fire, and values them:
+//   find_by_extend            complete a small group with 1..3 puyos dropped into one column;
+//   find_by_extend_recursive  extend the fields left behind by earlier finds, keeping their triggers;
+//   find_by_removal           take one group out, as if it had just vanished.
+// Every search reads the field it is given and never changes it. A chain that
+// reaches a vanishing 20th pass panics (see ChainResult) and the panic ends the
+// whole search: no partial list.
+//
+// The searches are templates over the field type; a field needs get, set, put,
+// get_vanishable_connections, copying and chain(). They are instantiated once
+// in chain_finder.cpp for the library's fields.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "chain/chain_result.hpp"
+#include "field/array_field.hpp"
+#include "field/connection.hpp"
+#include "field/position.hpp"
+#include "hand.hpp"
+#include "pair.hpp"
+#include "panic.hpp"
+#include "puyotype.hpp"
+
+namespace tavik {
+
+template <class F>
+struct FoundChain {
+    std::uint64_t score = 0;
+    std::uint64_t chain = 0;
+    F field;                        // as the chain left it
+    std::vector<Hand> hands;        // never filled by the searches below
+    std::vector<Pair> pairs;        // likewise
+    ConnectionList extensions;      // earlier triggers kept in the build (recursive search)
+    Connection trigger;             // the puyos that set the chain off
+    std::optional<std::uint64_t> depth;  // 1 for removal finds, absent otherwise
+
+    std::string debug() const;
+};
+
+template <class F>
+std::string FoundChain<F>::debug() const {
+    const auto join = [](const auto& items) {
+        std::string out = "[";
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i) out += ", ";
+            out += items[i].debug();
+        }
+        return out + "]";
+    };
+    std::string out = "FoundChain { score: " + std::to_string(score) + ", chain: " + std::to_string(chain);
+    out += ", field: " + field.debug();
+    out += ", hands: " + join(hands) + ", pairs: " + join(pairs);
+    out += ", extensions: " + debug_list(extensions) + ", trigger: " + trigger.debug();
+    out += ", depth: " + (depth ? "Some(" + std::to_string(*depth) + ")" : std::string("None")) + " }";
+    return out;
+}
+
+template <class F>
+using FoundChainList = std::vector<FoundChain<F>>;
+
+class ChainFinder {
+public:
+    // Unsorted; the order follows the candidates' and is unspecified.
+    template <class F>
+    static FoundChainList<F> find_by_extend(const F& field);
+
+    // Every find of depth - 1 and the finds extending them, sorted by score,
+    // highest first, equal scores in the order made. Depth 1 is find_by_extend;
+    // depth 0 finds nothing.
+    template <class F>
+    static FoundChainList<F> find_by_extend_recursive(const F& field, std::uint64_t depth);
+
+    // In the order of the field's vanishable connections.
+    template <class F>
+    static FoundChainList<F> find_by_removal(const F& field);
+
+private:
+    struct Candidate {
+        std::uint8_t x;
+        std::uint8_t count;
+        PuyoType puyotype;
+    };
+
+    // Distinct (column 0..7, count 1..3, type 0..8) triples in the order first
+    // met. Fixed capacity: building the set never allocates.
+    class CandidateSet {
+    public:
+        static constexpr std::size_t CAPACITY = 8 * 3 * PuyoType::COUNT;
+
+        void insert(std::uint64_t x, std::uint64_t count, PuyoType t) {
+            const std::size_t key = (x * 3 + (count - 1)) * PuyoType::COUNT + t.number();
+            const std::uint64_t bit = std::uint64_t{1} << (key % 64);
+            if (seen_[key / 64] & bit) return;
+            seen_[key / 64] |= bit;
+            items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t};
+        }
+        const Candidate* begin() const { return items_.data(); }
+        const Candidate* end() const { return items_.data() + size_; }
+        std::size_t size() const { return size_; }
+
+    private:
+        std::array<std::uint64_t, (CAPACITY + 63) / 64> seen_{};
+        std::array<Candidate, CAPACITY> items_;
+        std::size_t size_ = 0;
+    };
+
+    static const std::vector<Position>& positions_of(const Connection& c) {
+        if (!c.positions) [[unlikely]]
+            panic_unwrap_none();
+        return *c.positions;
+    }
+
+    template <class F>
+    static CandidateSet collect_candidates(const F& field, const ConnectionList& connections);
+
+    template <class F>
+    static void put_into_columns(F& field, const Connection& c) {
+        for (const Position& p : positions_of(c)) field.put(p.x, c.puyotype);
+    }
+
+    template <class F>
+    static FoundChainList<F> extend_level(const F& field, const FoundChainList<F>& earlier);
+};
+
+template <class F>
+ChainFinder::CandidateSet ChainFinder::collect_candidates(const F& field, const ConnectionList& connections) {
+    CandidateSet set;
+    for (const Connection& c : connections) {
+        if (c.size > 3) continue;
+        const std::uint64_t count = 4 - c.size;
+        for (const Position& p : positions_of(c)) {
+            // Above, left, right: a puyo dropped there can join the group.
+            const Position around[] = {{p.x, p.y - 1}, {p.x - 1, p.y}, {p.x + 1, p.y}};
+            for (const Position& n : around)
+                if (field.get(n.x, n.y) == PuyoType::EMPTY) set.insert(n.x, count, c.puyotype);
+        }
+    }
+    return set;
+}
+
+template <class F>
+FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
+    const ConnectionList connections = field.get_vanishable_connections();
+    const CandidateSet candidates = collect_candidates(field, connections);
+    FoundChainList<F> finds;
+    if (candidates.size() == 0) return finds;
+    finds.reserve(candidates.size());
+    for (const Candidate& cand : candidates) {
+        F copy = field;
+        std::array<Position, 3> rest;
+        bool placed = true;
+        for (std::uint8_t i = 0; i < cand.count && placed; ++i) {
+            const std::optional<Position> p = copy.put(cand.x, cand.puyotype);
+            // Row 1 never takes part in a chain: such a trigger is no trigger.
+            placed = p && p->y >= 2;
+            if (placed) rest[i] = *p;
+        }
+        if (!placed) continue;
+        const ChainResult result = copy.chain();
+        if (result.score() == 0) continue;
+        finds.push_back(FoundChain<F>{
+            result.score(), result.chain(), copy, {}, {}, {},
+            Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype},
+            std::nullopt});
+    }
+    return finds;
+}
+
+// The finds one level deeper than `earlier`, in the order made.
+template <class F>
+FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier) {
+    FoundChainList<F> made;
+    for (const FoundChain<F>& before : earlier) {
+        const FoundChainList<F> next = find_by_extend(before.field);
+        for (const FoundChain<F>& ext : next) {
+            // Rebuild on the original field: earlier triggers stay as part of the build.
+            F copy = field;
+            for (const Connection& c : before.extensions) put_into_columns(copy, c);
+            put_into_columns(copy, before.trigger);
+            put_into_columns(copy, ext.trigger);
+            const ChainResult result = copy.chain();
+            if (result.chain() <= before.chain) continue;
+            ConnectionList extensions;
+            extensions.reserve(before.extensions.size() + 1);
+            extensions = before.extensions;
+            extensions.push_back(before.trigger);
+            made.push_back(FoundChain<F>{result.score(), result.chain(), copy, {}, {}, std::move(extensions),
+                                         ext.trigger, std::nullopt});
+        }
+    }
+    return made;
+}
+
+template <class F>
+FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uint64_t depth) {
+    if (depth == 0) return {};
+    // Level by level rather than by recursion: depth costs no stack.
+    FoundChainList<F> finds = find_by_extend(field);
+    for (std::uint64_t level = 2; level <= depth; ++level) {
+        FoundChainList<F> made = extend_level(field, finds);
+        finds.reserve(finds.size() + made.size());
+        std::move(made.begin(), made.end(), std::back_inserter(finds));
+        std::stable_sort(finds.begin(), finds.end(),
+                         [](const FoundChain<F>& a, const FoundChain<F>& b) { return a.score > b.score; });
+    }
+    return finds;
+}
+
+template <class F>
+FoundChainList<F> ChainFinder::find_by_removal(const F& field) {
+    ConnectionList connections = field.get_vanishable_connections();
+    FoundChainList<F> finds;
+    for (Connection& c : connections) {
+        F copy = field;
+        for (const Position& p : positions_of(c)) copy.set(p.x, p.y, PuyoType::EMPTY);
+        const ChainResult result = copy.chain();
+        if (result.score() == 0) continue;
+        const std::uint64_t size = c.positions->size();
+        finds.push_back(FoundChain<F>{result.score(), result.chain(), copy, {}, {}, {},
+                                      Connection{std::move(c.positions), size, c.puyotype}, 1});
+    }
+    return finds;
+}
+
+// Built once in chain_finder.cpp.
+extern template struct FoundChain<ArrayField>;
+extern template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
+extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t);
+extern template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
+
+}  // namespace tavik
