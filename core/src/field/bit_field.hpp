@@ -1,0 +1,100 @@
+#pragma once
+// The fast field: three bit planes whose bits at one cell spell its type
+// number (plane 0 counts 1, plane 1 counts 2, plane 2 counts 4), so whole-field
+// questions are a few vector instructions. Types 0..7 only: PURPLE stores as EMPTY.
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "field/field.hpp"
+#include "field/plane.hpp"
+
+namespace tavik {
+
+class BitField : public FieldBase<BitField> {
+public:
+    static constexpr bool from_array_checks_sizes_first = false;
+    using PlaneBytes = std::array<std::array<std::uint8_t, 16>, 3>;
+
+    BitField() : planes_{Plane(), masks::FRAME, Plane()} {}
+
+    static BitField from_planes(const PlaneBytes& bytes);
+    static BitField from_planes(Plane p0, Plane p1, Plane p2) {
+        BitField f;
+        f.planes_ = {p0, p1, p2};
+        return f;
+    }
+    PlaneBytes planes_bytes() const;
+    Plane plane(std::size_t k) const { return planes_[k]; }
+
+    PuyoType get(std::uint64_t x, std::uint64_t y) const {
+        check_index(x, FIELD_WIDTH);
+        check_index(y, FIELD_HEIGHT);
+        return code_at(Plane::cell(x, y));
+    }
+    void set(std::uint64_t x, std::uint64_t y, PuyoType t) {
+        check_index(x, FIELD_WIDTH);
+        check_index(y, FIELD_HEIGHT);
+        write(Plane::cell(x, y), t);
+    }
+
+    std::optional<Position> put(std::uint64_t x, PuyoType t) {
+        if (x >= FIELD_WIDTH) return std::nullopt;  // beyond the grid every lane bit is frame
+        const std::uint64_t y = landing_row(x);
+        const Plane cell = Plane::cell(x, y);
+        if (cell.intersects(occupied())) return std::nullopt;
+        write(cell, t);
+        return Position{x, y};
+    }
+
+    std::uint64_t get_height(std::uint64_t x) const { return 14 - landing_row(x); }
+    bool has_type(PuyoType t) const;
+    bool is_all_clear() const { return (occupied() & masks::COUNT_AREA).is_empty(); }
+    std::uint64_t get_num_puyos() const { return (occupied() & masks::COUNT_AREA).popcount(); }
+
+    ConnectionList vanish();
+    void drop();
+    ConnectionList get_vanishable_connections() const;
+
+    bool operator==(const BitField& o) const {
+        return ((planes_[0] ^ o.planes_[0]) | (planes_[1] ^ o.planes_[1]) | (planes_[2] ^ o.planes_[2])).is_empty();
+    }
+    bool equals_without_fuzzy(const BitField& o) const {
+        const Plane diff = (planes_[0] ^ o.planes_[0]) | (planes_[1] ^ o.planes_[1]) | (planes_[2] ^ o.planes_[2]);
+        return !diff.intersects(masks::GROUP_AREA);
+    }
+
+private:
+    Plane occupied() const { return planes_[0] | planes_[1] | planes_[2]; }
+    // The cells holding type code `code` (0..7).
+    Plane type_plane(unsigned code) const;
+
+    PuyoType code_at(Plane cell) const {
+        const unsigned code = unsigned{cell.intersects(planes_[0])} | unsigned{cell.intersects(planes_[1])} << 1 |
+                              unsigned{cell.intersects(planes_[2])} << 2;
+        return PuyoType::from_number_unchecked(code);
+    }
+    void write(Plane cell, PuyoType t) {
+        const unsigned code = t.number() & 7;
+        for (unsigned k = 0; k < 3; ++k)
+            planes_[k] = (code >> k & 1) ? planes_[k] | cell : planes_[k].and_not(cell);
+    }
+
+    // Row of the lowest empty cell of column x over all sixteen rows (0 when
+    // the column has none), and 15 beyond the grid.
+    std::uint64_t landing_row(std::uint64_t x) const {
+        if (x >= FIELD_WIDTH) return 15;
+        const Plane empty = ~occupied();
+        const std::uint64_t half = x >> 2 ? empty.high() : empty.low();
+        const unsigned lane = static_cast<unsigned>(half >> (16 * (x & 3))) & 0xFFFF;
+        const unsigned h = _tzcnt_u32(lane | 0x10000);  // 16 for a full lane
+        return h == 16 ? 0 : 15 - h;
+    }
+
+    alignas(16) std::array<Plane, 3> planes_;
+};
+
+static_assert(sizeof(BitField) == 48);
+static_assert(alignof(BitField) == 16);
+
+}  // namespace tavik

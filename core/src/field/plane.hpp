@@ -1,0 +1,180 @@
+#pragma once
+// 128 cells as one SSE register, and two such sets side by side in one AVX2
+// register. Every intrinsic of the bit field lives here, behind a name that
+// says what it does to the cells.
+//
+// Layout: the cell at column x, row y is bit 16·x + (15 − y). Each column is a
+// 16-bit lane whose bit 0 is the floor (row 15); columns 0..3 fill the low
+// 64-bit half, columns 4..7 the high half.
+#include <immintrin.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace tavik {
+
+class Plane {
+public:
+    constexpr Plane() : v_{0, 0} {}
+    constexpr Plane(std::uint64_t low, std::uint64_t high)
+        : v_{static_cast<long long>(low), static_cast<long long>(high)} {}
+    explicit Plane(__m128i v) : v_(v) {}
+
+    // One 16-bit lane per column, column 0 first.
+    static constexpr Plane from_lanes(const std::array<std::uint16_t, 8>& lanes) {
+        std::uint64_t half[2] = {0, 0};
+        for (int x = 0; x < 8; ++x) half[x / 4] |= std::uint64_t{lanes[x]} << (16 * (x % 4));
+        return Plane(half[0], half[1]);
+    }
+
+    // The single bit of (x, y) for x <= 7, y <= 15.
+    static Plane cell(std::uint64_t x, std::uint64_t y) {
+        const std::uint64_t bit = std::uint64_t{1} << ((16 * x + 15 - y) & 63);
+        const std::uint64_t high = x >> 2;
+        return Plane((high ^ 1) * bit, high * bit);
+    }
+
+    // Bytes 0..15 are the little-endian 128-bit value.
+    static Plane from_bytes(const std::array<std::uint8_t, 16>& bytes) {
+        return Plane(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data())));
+    }
+    std::array<std::uint8_t, 16> bytes() const {
+        std::array<std::uint8_t, 16> out;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data()), v_);
+        return out;
+    }
+
+    __m128i raw() const { return v_; }
+    std::uint64_t low() const { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v_)); }
+    std::uint64_t high() const { return static_cast<std::uint64_t>(_mm_extract_epi64(v_, 1)); }
+
+    // Neighbour shifts: each marks the cell on that side of every member.
+    // Row shifts stay inside a column's lane; column shifts move whole lanes.
+    Plane up() const { return Plane(_mm_slli_epi16(v_, 1)); }
+    Plane down() const { return Plane(_mm_srli_epi16(v_, 1)); }
+    Plane right() const { return Plane(_mm_slli_si128(v_, 2)); }
+    Plane left() const { return Plane(_mm_srli_si128(v_, 2)); }
+    Plane neighbourhood() const { return *this | up() | down() | left() | right(); }
+
+    friend Plane operator&(Plane a, Plane b) { return Plane(_mm_and_si128(a.v_, b.v_)); }
+    friend Plane operator|(Plane a, Plane b) { return Plane(_mm_or_si128(a.v_, b.v_)); }
+    friend Plane operator^(Plane a, Plane b) { return Plane(_mm_xor_si128(a.v_, b.v_)); }
+    Plane operator~() const { return Plane(_mm_xor_si128(v_, _mm_set1_epi32(-1))); }
+    Plane& operator&=(Plane o) { return *this = *this & o; }
+    Plane& operator|=(Plane o) { return *this = *this | o; }
+    // The members of this set that are not in `o`.
+    Plane and_not(Plane o) const { return Plane(_mm_andnot_si128(o.v_, v_)); }
+
+    bool is_empty() const { return _mm_testz_si128(v_, v_); }
+    bool intersects(Plane o) const { return !_mm_testz_si128(v_, o.v_); }
+    bool is_subset_of(Plane o) const { return _mm_testc_si128(o.v_, v_); }
+    friend bool operator==(Plane a, Plane b) { return (a ^ b).is_empty(); }
+
+    // Per-byte bit counts through a nibble table, summed per 64-bit half.
+    unsigned popcount() const {
+        const __m128i sums = _mm_sad_epu8(byte_popcounts(), _mm_setzero_si128());
+        return static_cast<unsigned>(_mm_cvtsi128_si64(sums) + _mm_extract_epi64(sums, 1));
+    }
+
+    // Each lane's bits from the floor up to and including its highest member.
+    Plane filled_below_top() const {
+        __m128i v = _mm_or_si128(v_, _mm_srli_epi16(v_, 1));
+        v = _mm_or_si128(v, _mm_srli_epi16(v, 2));
+        v = _mm_or_si128(v, _mm_srli_epi16(v, 4));
+        return Plane(_mm_or_si128(v, _mm_srli_epi16(v, 8)));
+    }
+
+    // Per lane: FFFF shifted right by the lane's number of members.
+    Plane lanes_shortened_by_count() const {
+        const __m128i counts = _mm_maddubs_epi16(byte_popcounts(), _mm_set1_epi8(1));
+        const __m256i wide = _mm256_srlv_epi32(_mm256_set1_epi32(0xFFFF), _mm256_cvtepu16_epi32(counts));
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(wide, wide), 0b1000);
+        return Plane(_mm256_castsi256_si128(packed));
+    }
+
+    // The next member to take a set apart by: lowest bit of the high half
+    // while it has any, then lowest bit of the low half.
+    Plane lowest_seed() const {
+        const std::uint64_t h = high();
+        if (h) return Plane(0, _blsi_u64(h));
+        return Plane(_blsi_u64(low()), 0);
+    }
+
+    // The connected component of this seed inside `within` (which holds it).
+    Plane flood_fill(Plane within) const {
+        Plane group = *this;
+        for (;;) {
+            const Plane grown = group.neighbourhood() & within;
+            if (grown.is_subset_of(group)) return grown;
+            group = grown;
+        }
+    }
+
+    // Calls f(x, y) for each member: high half first, each half from its
+    // lowest bit (so by column, and within a column from the floor upwards).
+    template <class F>
+    void for_each_cell(F&& f) const {
+        visit_half(high(), 4, f);
+        visit_half(low(), 0, f);
+    }
+
+private:
+    __m128i byte_popcounts() const {
+        const __m128i table = _mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+        const __m128i nibble = _mm_set1_epi8(0x0F);
+        const __m128i lo = _mm_shuffle_epi8(table, _mm_and_si128(v_, nibble));
+        const __m128i hi = _mm_shuffle_epi8(table, _mm_and_si128(_mm_srli_epi16(v_, 4), nibble));
+        return _mm_add_epi8(lo, hi);
+    }
+
+    template <class F>
+    static void visit_half(std::uint64_t bits, std::uint64_t first_column, F& f) {
+        for (; bits; bits = _blsr_u64(bits)) {
+            const std::uint64_t bit = _tzcnt_u64(bits);
+            f(first_column + bit / 16, 15 - bit % 16);
+        }
+    }
+
+    __m128i v_;
+};
+
+// Two sets processed together: the low 128 bits and the high 128 bits never
+// mix, because row shifts stay in 16-bit lanes and column shifts in 128-bit halves.
+class PlanePair {
+public:
+    PlanePair(Plane low, Plane high) : v_(_mm256_inserti128_si256(_mm256_castsi128_si256(low.raw()), high.raw(), 1)) {}
+    explicit PlanePair(__m256i v) : v_(v) {}
+
+    Plane low() const { return Plane(_mm256_castsi256_si128(v_)); }
+    Plane high() const { return Plane(_mm256_extracti128_si256(v_, 1)); }
+
+    PlanePair up() const { return PlanePair(_mm256_slli_epi16(v_, 1)); }
+    PlanePair down() const { return PlanePair(_mm256_srli_epi16(v_, 1)); }
+    PlanePair right() const { return PlanePair(_mm256_bslli_epi128(v_, 2)); }
+    PlanePair left() const { return PlanePair(_mm256_bsrli_epi128(v_, 2)); }
+    PlanePair neighbourhood() const { return *this | up() | down() | left() | right(); }
+
+    friend PlanePair operator&(PlanePair a, PlanePair b) { return PlanePair(_mm256_and_si256(a.v_, b.v_)); }
+    friend PlanePair operator|(PlanePair a, PlanePair b) { return PlanePair(_mm256_or_si256(a.v_, b.v_)); }
+
+    bool is_empty() const { return _mm256_testz_si256(v_, v_); }
+
+private:
+    __m256i v_;
+};
+
+namespace masks {
+
+inline constexpr Plane FRAME =
+    Plane::from_lanes({0xFFFF, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0xFFFF});
+// Columns 1..6, rows 2..14: the cells that count and fall.
+inline constexpr Plane COUNT_AREA = Plane::from_lanes({0, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0});
+// Columns 1..6, rows 3..14: the cells that form groups.
+inline constexpr Plane GROUP_AREA = Plane::from_lanes({0, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0});
+inline constexpr Plane LOW_HALF = Plane(~std::uint64_t{0}, 0);
+inline constexpr Plane HIGH_HALF = Plane(0, ~std::uint64_t{0});
+
+}  // namespace masks
+
+}  // namespace tavik
