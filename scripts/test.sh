@@ -12,6 +12,11 @@ cmake -S . -B "$BUILD/core" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$BUILD/core" -j2
 ctest --test-dir "$BUILD/core" --output-on-failure -j2
 
+if [ ! -f pyproject.toml ] || [ ! -f python/src/module.cpp ]; then
+  echo "== python: the extension module is not in the tree yet; Python tests skipped"
+  exit 0
+fi
+
 echo "== python: build the wheel and install it into a fresh environment"
 rm -rf "$BUILD/wheel" "$BUILD/venv"
 "$PYTHON" -m pip wheel . --no-build-isolation --no-deps -q -w "$BUILD/wheel"
