@@ -1,19 +1,13 @@
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 #include "field/array_field.hpp"
 
 using namespace tavik;
+using testing_support::panic_text;
 
 namespace {
-
-std::string panic_text(auto&& fn) {
-    try {
-        fn();
-    } catch (const Panic& p) {
-        return p.text();
-    }
-    return "<no panic>";
-}
 
 std::vector<Position> positions(const Connection& c) { return *c.positions; }
 

@@ -1,22 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
+
 #include "chain/chain_result.hpp"
 #include "field/array_field.hpp"
 
 using namespace tavik;
+using testing_support::panic_text;
 
 namespace {
 
 Connection group(std::uint64_t size, PuyoType t) { return Connection{std::nullopt, size, t}; }
-
-std::string panic_text(auto&& fn) {
-    try {
-        fn();
-    } catch (const Panic& p) {
-        return p.text();
-    }
-    return "<no panic>";
-}
 
 }  // namespace
 
