@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "chain/chain_finder.hpp"
+#include "field/array_field.hpp"
+
+using namespace tavik;
+
+namespace {
+
+template <class F>
+F rows(std::vector<std::string> text) {
+    return F::template from_str_array<std::vector<std::string>>(text).value();
+}
+
+std::string panic_text(auto&& fn) {
+    try {
+        fn();
+    } catch (const Panic& p) {
+        return p.text();
+    }
+    return "<no panic>";
+}
+
+Connection trigger_at(std::vector<Position> positions, PuyoType t) {
+    const std::uint64_t size = positions.size();
+    return Connection{std::move(positions), size, t};
+}
+
+// (column, count, colour) of an extension find's trigger.
+template <class F>
+std::tuple<std::uint64_t, std::uint64_t, PuyoType::Value> key(const FoundChain<F>& f) {
+    return {f.trigger.positions->front().x, f.trigger.size, f.trigger.puyotype};
+}
+
+template <class F>
+const FoundChain<F>* find_with_trigger(const FoundChainList<F>& finds, const Connection& trigger) {
+    for (const FoundChain<F>& f : finds)
+        if (f.trigger.debug() == trigger.debug()) return &f;
+    return nullptr;
+}
+
+template <class F>
+std::vector<std::string> debugs(const FoundChainList<F>& finds) {
+    std::vector<std::string> out;
+    for (const FoundChain<F>& f : finds) out.push_back(f.debug());
+    return out;
+}
+
+// Settled fields of random height built from random drops.
+template <class F>
+F random_field(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    F f;
+    const PuyoType kinds[] = {PuyoType::RED, PuyoType::BLUE, PuyoType::YELLOW, PuyoType::GREEN, PuyoType::OJAMA};
+    const int drops = std::uniform_int_distribution<int>(5, 60)(rng);
+    for (int i = 0; i < drops; ++i) {
+        const std::uint64_t x = std::uniform_int_distribution<std::uint64_t>(1, 6)(rng);
+        const int k = std::uniform_int_distribution<int>(0, 9)(rng);
+        f.put(x, kinds[k < 9 ? k % 4 : 4]);
+    }
+    f.chain();
+    return f;
+}
+
+
+// A deeper result holds every depth-1 find, sorted by score, highest first;
+// equal scores keep the order made: the depth-1 finds first, in their order.
+template <class F>
+void expect_sorted_keeping(const FoundChainList<F>& finds, const FoundChainList<F>& first) {
+    std::vector<std::string> kept;
+    bool seen_new_at_score = false;
+    for (std::size_t i = 0; i < finds.size(); ++i) {
+        if (i > 0) {
+            EXPECT_GE(finds[i - 1].score, finds[i].score);
+            if (finds[i - 1].score != finds[i].score) seen_new_at_score = false;
+        }
+        if (finds[i].extensions.empty()) {
+            EXPECT_FALSE(seen_new_at_score) << "an earlier find after a new one of equal score";
+            kept.push_back(finds[i].debug());
+        } else {
+            seen_new_at_score = true;
+        }
+    }
+    std::vector<const FoundChain<F>*> expected;
+    for (const FoundChain<F>& f : first) expected.push_back(&f);
+    std::stable_sort(expected.begin(), expected.end(), [](auto* a, auto* b) { return a->score > b->score; });
+    ASSERT_EQ(kept.size(), expected.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], expected[i]->debug());
+}
+
+}  // namespace
+
+template <class F>
+class ChainFinderTest : public testing::Test {};
+
+using Fields = testing::Types<ArrayField>;
+TYPED_TEST_SUITE(ChainFinderTest, Fields);
+
+TYPED_TEST(ChainFinderTest, EmptyFieldFindsNothing) {
+    const TypeParam f;
+    EXPECT_TRUE(ChainFinder::find_by_extend(f).empty());
+    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 3).empty());
+    EXPECT_TRUE(ChainFinder::find_by_removal(f).empty());
+}
+
+TYPED_TEST(ChainFinderTest, GroupsOfFourOrMoreGiveNoCandidate) {
+    const auto f = rows<TypeParam>({"RRRR"});
+    EXPECT_TRUE(ChainFinder::find_by_extend(f).empty());
+    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 2).empty());
+}
+
+TYPED_TEST(ChainFinderTest, RedThreeOnTheBottomRow) {
+    const auto f = rows<TypeParam>({" RRR"});
+    const auto finds = ChainFinder::find_by_extend(f);
+    // One puyo above each of the three, and one beside either end.
+    ASSERT_EQ(finds.size(), 5u);
+    for (std::uint64_t x = 1; x <= 5; ++x) {
+        const std::uint64_t y = x == 1 || x == 5 ? 14 : 13;
+        const auto* find = find_with_trigger(finds, trigger_at({{x, y}}, PuyoType::RED));
+        ASSERT_NE(find, nullptr) << "column " << x;
+        EXPECT_EQ(find->chain, 1u);
+        EXPECT_EQ(find->score, 40u);
+        EXPECT_TRUE(find->field.is_all_clear());
+        EXPECT_TRUE(find->extensions.empty());
+        EXPECT_FALSE(find->depth);
+    }
+    EXPECT_EQ(f, rows<TypeParam>({" RRR"}));
+}
+
+TYPED_TEST(ChainFinderTest, CellsOfOneGroupTouchingOneColumnMakeOneCandidate) {
+    // Both reds of column 1 touch column 2: one two-puyo find there, one above.
+    const auto finds = ChainFinder::find_by_extend(rows<TypeParam>({"R", "R"}));
+    ASSERT_EQ(finds.size(), 2u);
+    std::set<std::uint64_t> columns;
+    for (const auto& find : finds) {
+        EXPECT_EQ(find.trigger.size, 2u);
+        columns.insert(find.trigger.positions->front().x);
+    }
+    EXPECT_EQ(columns, (std::set<std::uint64_t>{1, 2}));
+}
+
+TYPED_TEST(ChainFinderTest, SameSizeSameColourGroupsTouchingOneColumnMakeOneCandidate) {
+    // Two single reds split by a blue both touch column 2.
+    const auto finds = ChainFinder::find_by_extend(rows<TypeParam>({"R", "B", "R"}));
+    std::multiset<std::tuple<std::uint64_t, std::uint64_t, PuyoType::Value>> keys;
+    for (const auto& find : finds) keys.insert(key(find));
+    EXPECT_EQ(keys.count({2, 3, PuyoType::RED}), 1u);
+    EXPECT_EQ(keys.count({1, 3, PuyoType::RED}), 1u);
+    EXPECT_EQ(keys.count({2, 3, PuyoType::BLUE}), 1u);
+    EXPECT_EQ(finds.size(), 3u);
+    const auto* both = find_with_trigger(finds, trigger_at({{2, 14}, {2, 13}, {2, 12}}, PuyoType::RED));
+    ASSERT_NE(both, nullptr);
+    EXPECT_EQ(both->score, 100u);  // five reds at once
+}
+
+TYPED_TEST(ChainFinderTest, CandidatesReachingRowOneAreGivenUp) {
+    // Column 1 is stacked to row 3 with a red on top; column 2 to row 4 under
+    // three reds. Three reds dropped into column 2 would reach row 1 (and would
+    // score); three into column 1 reach row 1 and then find it full.
+    const auto f = rows<TypeParam>(
+        {"R", "BR", "YR", "BR", "YG", "BO", "YG", "BO", "YG", "BO", "YG", "BO"});
+    const auto finds = ChainFinder::find_by_extend(f);
+    for (const auto& find : finds) {
+        EXPECT_FALSE(find.trigger.size == 3 && find.trigger.puyotype == PuyoType::RED) << find.trigger.debug();
+        for (const Position& p : *find.trigger.positions) EXPECT_GE(p.y, 2u);
+    }
+    const auto* single = find_with_trigger(finds, trigger_at({{2, 3}}, PuyoType::RED));
+    ASSERT_NE(single, nullptr);
+    EXPECT_EQ(single->score, 100u);
+}
+
+TYPED_TEST(ChainFinderTest, RemovalLetsTheStackFallAndCountsTheDropPass) {
+    // Taking the blue out drops the red above it onto three reds.
+    const auto f = rows<TypeParam>({"R", "B", "R", "R", "R"});
+    const auto finds = ChainFinder::find_by_removal(f);
+    ASSERT_EQ(finds.size(), 1u);
+    const auto& find = finds[0];
+    EXPECT_EQ(find.chain, 2u);
+    EXPECT_EQ(find.score, 320u);
+    EXPECT_EQ(find.depth, std::optional<std::uint64_t>(1));
+    EXPECT_EQ(find.trigger.debug(), trigger_at({{1, 11}}, PuyoType::BLUE).debug());
+    EXPECT_TRUE(find.field.is_all_clear());
+    EXPECT_EQ(f, rows<TypeParam>({"R", "B", "R", "R", "R"}));
+}
+
+TYPED_TEST(ChainFinderTest, RemovalTriggerHoldsTheWholeGroup) {
+    // Removing the green pair lets the blue fall next to three blues.
+    const auto f = rows<TypeParam>({"B", "G", "GBBB"});
+    const auto finds = ChainFinder::find_by_removal(f);
+    ASSERT_EQ(finds.size(), 1u);
+    EXPECT_EQ(finds[0].trigger.puyotype, PuyoType::GREEN);
+    EXPECT_EQ(finds[0].trigger.size, 2u);
+    auto cells = *finds[0].trigger.positions;
+    std::sort(cells.begin(), cells.end(), [](Position a, Position b) { return a.y < b.y; });
+    EXPECT_EQ(cells, (std::vector<Position>{{1, 13}, {1, 14}}));
+    EXPECT_EQ(finds[0].chain, 2u);
+}
+
+TYPED_TEST(ChainFinderTest, RecursiveDepthZeroAndOne) {
+    const auto f = rows<TypeParam>({"BB", "RRR"});
+    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 0).empty());
+    EXPECT_EQ(debugs(ChainFinder::find_by_extend_recursive(f, 1)), debugs(ChainFinder::find_by_extend(f)));
+}
+
+TYPED_TEST(ChainFinderTest, RecursiveDepthTwoKeepsEarlierFindsAndSortsStably) {
+    const auto f = rows<TypeParam>({"BB", "RRR"});
+    const auto first = ChainFinder::find_by_extend(f);
+    const auto finds = ChainFinder::find_by_extend_recursive(f, 2);
+    ASSERT_GT(finds.size(), first.size());
+
+    expect_sorted_keeping(finds, first);
+
+    // Red into column 3 fires the reds; the blues fall; two blues dropped after
+    // it complete them as the second chain.
+    const Connection red = trigger_at({{3, 13}}, PuyoType::RED);
+    bool found = false;
+    for (const auto& find : finds) {
+        if (find.extensions.empty()) continue;
+        ASSERT_EQ(find.extensions.size(), 1u);
+        EXPECT_FALSE(find.depth);
+        EXPECT_GE(find.chain, 2u);
+        const bool from_first = std::any_of(first.begin(), first.end(), [&](const auto& x) {
+            return x.trigger.debug() == find.extensions[0].debug() && find.chain > x.chain;
+        });
+        EXPECT_TRUE(from_first) << find.debug();
+        if (find.extensions[0].debug() == red.debug() && find.trigger.puyotype == PuyoType::BLUE) {
+            EXPECT_EQ(find.chain, 2u);
+            EXPECT_EQ(find.score, 360u);
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+TYPED_TEST(ChainFinderTest, RecursiveDepthThreeExtendsEveryLevel) {
+    const auto f = rows<TypeParam>({"Y", "YY", "BB", "RRR"});
+    const auto two = ChainFinder::find_by_extend_recursive(f, 2);
+    const auto three = ChainFinder::find_by_extend_recursive(f, 3);
+    const auto three_debugs = debugs(three);
+    std::multiset<std::string> all(three_debugs.begin(), three_debugs.end());
+    for (const auto& d : debugs(two)) {
+        auto it = all.find(d);
+        ASSERT_NE(it, all.end());
+        all.erase(it);
+    }
+    const bool deeper = std::any_of(three.begin(), three.end(), [](const auto& x) { return x.extensions.size() == 2; });
+    EXPECT_TRUE(deeper);
+    for (const auto& find : three) {
+        if (find.extensions.size() == 2) {
+            EXPECT_GE(find.chain, 3u);
+        }
+    }
+}
+
+TYPED_TEST(ChainFinderTest, DebugText) {
+    const auto finds = ChainFinder::find_by_extend(rows<TypeParam>({"RRR"}));
+    const auto* find = find_with_trigger(finds, trigger_at({{1, 13}}, PuyoType::RED));
+    ASSERT_NE(find, nullptr);
+    EXPECT_EQ(find->debug(),
+              "FoundChain { score: 40, chain: 1, field: " + TypeParam().debug() +
+                  ", hands: [], pairs: [], extensions: [], trigger: Connection { positions: Some([Position { x: 1, "
+                  "y: 13 }]), size: 1, puyotype: RED }, depth: None }");
+
+    const std::vector<Hand> hands{Hand{3, Rotation::LEFT}, Hand{1, Rotation::TOP}};
+    FoundChain<TypeParam> made{7, 2, TypeParam(), hands,
+                               {Pair(PuyoType::RED, PuyoType::BLUE)}, {trigger_at({{2, 3}}, PuyoType::GREEN)},
+                               Connection{std::nullopt, 4, PuyoType::YELLOW}, 1};
+    EXPECT_EQ(made.debug(), "FoundChain { score: 7, chain: 2, field: " + TypeParam().debug() + ", hands: [" +
+                                hands[0].debug() + ", " + hands[1].debug() +
+                                "], pairs: [" + Pair(PuyoType::RED, PuyoType::BLUE).debug() +
+                                "], extensions: [Connection { positions: Some([Position { x: 2, y: 3 }]), size: 1, "
+                                "puyotype: GREEN }], trigger: Connection { positions: None, size: 4, puyotype: "
+                                "YELLOW }, depth: Some(1) }");
+}
+
+// Every find replays: the trigger dropped by hand (or the group cleared) into a
+// copy gives the same chain, score and field; the searched field is untouched.
+TYPED_TEST(ChainFinderTest, FindsReplayOnRandomFields) {
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const TypeParam f = random_field<TypeParam>(seed);
+        const TypeParam before = f;
+
+        const auto extended = ChainFinder::find_by_extend(f);
+        std::set<std::tuple<std::uint64_t, std::uint64_t, PuyoType::Value>> keys;
+        for (const auto& find : extended) {
+            EXPECT_TRUE(keys.insert(key(find)).second) << "candidate run twice: " << find.trigger.debug();
+            EXPECT_FALSE(find.depth);
+            TypeParam copy = f;
+            for (const Position& p : *find.trigger.positions) {
+                EXPECT_EQ(copy.put(p.x, find.trigger.puyotype), std::optional<Position>(p));
+            }
+            const ChainResult r = copy.chain();
+            EXPECT_GT(find.score, 0u);
+            EXPECT_EQ(find.score, r.score());
+            EXPECT_EQ(find.chain, r.chain());
+            EXPECT_EQ(find.field, copy);
+        }
+
+        const auto deeper = ChainFinder::find_by_extend_recursive(f, 2);
+        expect_sorted_keeping(deeper, extended);
+        for (const auto& find : deeper) {
+            TypeParam copy = f;
+            for (const Connection& c : find.extensions)
+                for (const Position& p : *c.positions) copy.put(p.x, c.puyotype);
+            for (const Position& p : *find.trigger.positions) copy.put(p.x, find.trigger.puyotype);
+            const ChainResult r = copy.chain();
+            EXPECT_EQ(find.score, r.score());
+            EXPECT_EQ(find.chain, r.chain());
+            EXPECT_EQ(find.field, copy);
+        }
+
+        for (const auto& find : ChainFinder::find_by_removal(f)) {
+            EXPECT_EQ(find.depth, std::optional<std::uint64_t>(1));
+            EXPECT_EQ(find.trigger.size, find.trigger.positions->size());
+            TypeParam copy = f;
+            for (const Position& p : *find.trigger.positions) {
+                EXPECT_EQ(copy.get(p.x, p.y), find.trigger.puyotype);
+                copy.set(p.x, p.y, PuyoType::EMPTY);
+            }
+            const ChainResult r = copy.chain();
+            EXPECT_GT(find.score, 0u);
+            EXPECT_EQ(find.score, r.score());
+            EXPECT_EQ(find.chain, r.chain());
+            EXPECT_EQ(find.field, copy);
+        }
+        EXPECT_EQ(f, before);
+    }
+}
+
+namespace {
+
+// A field on which every chain pass vanishes a group, to reach the pass limit
+// inside a search. It offers one red group of three to extend or remove.
+struct EndlessField : FieldBase<EndlessField> {
+    static constexpr bool from_array_checks_sizes_first = true;
+    std::uint64_t passes = 0;
+
+    PuyoType get(std::uint64_t, std::uint64_t) const { return PuyoType::EMPTY; }
+    void set(std::uint64_t, std::uint64_t, PuyoType) {}
+    std::optional<Position> put(std::uint64_t x, PuyoType) { return Position{x, 13}; }
+    ConnectionList get_vanishable_connections() const {
+        return {trigger_at({{2, 14}, {3, 14}, {4, 14}}, PuyoType::RED)};
+    }
+    ConnectionList vanish() {
+        ++passes;
+        return {Connection{std::nullopt, 4, PuyoType::RED}};
+    }
+    void drop() {}
+    bool operator==(const EndlessField& o) const { return passes == o.passes; }
+};
+
+}  // namespace
+
+TEST(ChainFinderPassLimit, TwentiethVanishingPassFailsTheWholeSearch) {
+    const EndlessField f;
+    const std::string limit = "index out of bounds: the len is 20 but the index is 20";
+    EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_extend(f); }), limit);
+    EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_extend_recursive(f, 2); }), limit);
+    EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_removal(f); }), limit);
+    EXPECT_EQ(f.passes, 0u);
+}
