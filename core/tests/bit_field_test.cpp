@@ -223,6 +223,7 @@ struct ShapeCase {
     const char* name;
     std::vector<std::string_view> rows;
     std::vector<Group> vanished;
+    friend void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BitFieldShapes : public testing::TestWithParam<ShapeCase> {};
