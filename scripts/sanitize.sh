@@ -15,6 +15,7 @@ BUILD=$(realpath -m "${TAVIK_SANITIZE_BUILD_DIR:-build/sanitize}")
 JOBS=${TAVIK_JOBS:-2}
 WITH_PYTHON=ON
 [ "${TAVIK_SANITIZE_PYTHON:-1}" = "0" ] && WITH_PYTHON=OFF
+[ -f python/src/module.cpp ] || WITH_PYTHON=OFF  # the extension is not in the tree yet
 
 start=$SECONDS
 echo "== sanitize: build ($BUILD)"

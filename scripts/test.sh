@@ -26,3 +26,11 @@ rm -rf "$BUILD/wheel" "$BUILD/venv"
 echo "== python: tests"
 # Run from the tests folder so the source tree cannot shadow the installed module.
 (cd python/tests && "$BUILD/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+
+# Sanitizer pass: the core tests under ASan/UBSan with leak checks, then the
+# Python suite against a sanitized build (scripts/sanitize.sh).
+# TAVIK_SANITIZE_IN_TESTS=0 skips it.
+if [ "${TAVIK_SANITIZE_IN_TESTS:-1}" != "0" ]; then
+  echo "== sanitize"
+  TAVIK_SANITIZE_BUILD_DIR="$BUILD/sanitize" bash scripts/sanitize.sh
+fi
