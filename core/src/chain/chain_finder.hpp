@@ -20,6 +20,7 @@
 
 #include "chain/chain_result.hpp"
 #include "field/array_field.hpp"
+#include "field/bit_field.hpp"
 #include "field/connection.hpp"
 #include "field/position.hpp"
 #include "hand.hpp"
@@ -229,6 +230,10 @@ FoundChainList<F> ChainFinder::find_by_removal(const F& field) {
 }
 
 // Built once in chain_finder.cpp.
+extern template struct FoundChain<BitField>;
+extern template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
+extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t);
+extern template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 extern template struct FoundChain<ArrayField>;
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t);
