@@ -1,0 +1,20 @@
+#pragma once
+// The extension's own exception classes. Each is created on first use and
+// kept for the life of the process; none is a module attribute.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <string_view>
+
+namespace tavik::py {
+
+// Base BaseException, so `except Exception` does not swallow internal failures.
+PyObject* panic_exception();
+// Base RuntimeError; raised without a message.
+PyObject* borrow_error();
+PyObject* borrow_mut_error();
+
+// Sets PanicException with `text` as its only argument.
+void set_panic(std::string_view text);
+
+}  // namespace tavik::py
