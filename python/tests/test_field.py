@@ -254,7 +254,7 @@ def test_from_str_array_fills_from_the_bottom(cls):
     f = cls.from_str_array(("R", "G"))
     assert (f.get(0, 12), f.get(0, 13)) == (4, 7)
     assert cls.from_str_array("RG") == f  # a bare str is a sequence of one-character rows
-    assert cls.from_str_array(["R", ""]).get(0, 13) == 4  # an empty row stays untouched
+    assert cls.from_str_array(["R", ""]) == cls().set(0, 12, 4)  # an empty row stays untouched
     assert cls.from_str_array([]) == cls()
 
 
