@@ -204,6 +204,21 @@ TYPED_TEST(ChainFinderTest, RemovalTriggerHoldsTheWholeGroup) {
     EXPECT_EQ(finds[0].chain, 2u);
 }
 
+// Removal finds follow the field's vanishable groups, cells and all.
+TYPED_TEST(ChainFinderTest, RemovalFollowsTheVanishableGroups) {
+    for (std::uint32_t seed = 200; seed < 240; ++seed) {
+        const TypeParam f = random_field<TypeParam>(seed);
+        std::vector<std::string> groups;
+        for (const Connection& c : f.get_vanishable_connections()) groups.push_back(c.debug());
+        std::size_t next = 0;
+        for (const auto& find : ChainFinder::find_by_removal(f)) {
+            while (next < groups.size() && groups[next] != find.trigger.debug()) ++next;
+            ASSERT_LT(next, groups.size()) << "seed " << seed << ": " << find.trigger.debug();
+            ++next;
+        }
+    }
+}
+
 TYPED_TEST(ChainFinderTest, RecursiveDepthZeroAndOne) {
     const auto f = rows<TypeParam>({"BB", "RRR"});
     EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 0).empty());
@@ -343,12 +358,30 @@ namespace {
 template <class F>
 std::multiset<std::string> canonical(const FoundChainList<F>& finds) {
     std::multiset<std::string> out;
-    for (FoundChain<F> f : finds) {
-        std::sort(f.trigger.positions->begin(), f.trigger.positions->end(),
+    for (const FoundChain<F>& f : finds) {
+        std::vector<Position> cells = *f.trigger.positions;
+        std::sort(cells.begin(), cells.end(),
                   [](Position a, Position b) { return std::pair(a.x, a.y) < std::pair(b.x, b.y); });
-        out.insert(f.debug());
+        std::string text = f.debug();
+        const std::string trigger = f.trigger.debug();
+        text.replace(text.find("trigger: " + trigger) + 9, trigger.size(), trigger_at(cells, f.trigger.puyotype).debug());
+        out.insert(text);
     }
     return out;
+}
+
+template <class F>
+std::set<std::tuple<int, int, int>> candidate_set(const F& f) {
+    std::set<std::tuple<int, int, int>> out;
+    for (const ChainFinder::Candidate& c : ChainFinder::extension_candidates(f)) out.insert({c.x, c.count, c.type});
+    return out;
+}
+
+BitField to_bit_field(const ArrayField& a) {
+    BitField b;
+    for (std::uint64_t x = 1; x <= 6; ++x)
+        for (std::uint64_t y = 1; y <= 14; ++y) b.set(x, y, a.get(x, y));
+    return b;
 }
 
 }  // namespace
@@ -359,9 +392,8 @@ TEST(ChainFinderAgreement, ArrayAndBitFieldsFindTheSame) {
     for (std::uint32_t seed = 100; seed < 140; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const ArrayField a = random_field<ArrayField>(seed);
-        BitField b;
-        for (std::uint64_t x = 1; x <= 6; ++x)
-            for (std::uint64_t y = 1; y <= 14; ++y) b.set(x, y, a.get(x, y));
+        const BitField b = to_bit_field(a);
+        EXPECT_EQ(candidate_set(a), candidate_set(b));
         EXPECT_EQ(canonical(ChainFinder::find_by_extend(a)), canonical(ChainFinder::find_by_extend(b)));
         EXPECT_EQ(canonical(ChainFinder::find_by_extend_recursive(a, 2)),
                   canonical(ChainFinder::find_by_extend_recursive(b, 2)));

@@ -81,15 +81,17 @@ public:
     template <class F>
     static FoundChainList<F> find_by_removal(const F& field);
 
-private:
+    // A trial drop of the extension search: `count` puyos of one colour into column `x`.
     struct Candidate {
         std::uint8_t x;
         std::uint8_t count;
-        PuyoType puyotype;
+        std::uint8_t type;  // a PuyoType number; raw so the set needs no initialising
+        PuyoType puyotype() const { return PuyoType::from_number_unchecked(type); }
     };
 
     // Distinct (column 0..7, count 1..3, type 0..8) triples in the order first
-    // met. Fixed capacity: building the set never allocates.
+    // met, so a search yields the same list every time. Fixed capacity:
+    // building the set never allocates.
     class CandidateSet {
     public:
         static constexpr std::size_t CAPACITY = 8 * 3 * PuyoType::COUNT;
@@ -99,7 +101,7 @@ private:
             const std::uint64_t bit = std::uint64_t{1} << (key % 64);
             if (seen_[key / 64] & bit) return;
             seen_[key / 64] |= bit;
-            items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t};
+            items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t.number()};
         }
         const Candidate* begin() const { return items_.data(); }
         const Candidate* end() const { return items_.data() + size_; }
@@ -111,14 +113,34 @@ private:
         std::size_t size_ = 0;
     };
 
+    // The trial drops find_by_extend runs, in the order it runs them.
+    template <class F>
+    static CandidateSet extension_candidates(const F& field) {
+        CandidateSet set;
+        collect_candidates(field, set);
+        return set;
+    }
+
+private:
     static const std::vector<Position>& positions_of(const Connection& c) {
         if (!c.positions) [[unlikely]]
             panic_unwrap_none();
         return *c.positions;
     }
 
+    // Any field: from its vanishable connections. The bit field takes its
+    // groups apart on the planes instead and allocates nothing; the set is the
+    // same, only its order differs.
     template <class F>
-    static CandidateSet collect_candidates(const F& field, const ConnectionList& connections);
+    static void collect_candidates(const F& field, CandidateSet& set);
+    static void collect_candidates(const BitField& field, CandidateSet& set);
+
+    // Any field: from its vanishable connections. The bit field walks the same
+    // groups in the same order on its planes, and lists a group's cells only
+    // for the finds.
+    template <class F>
+    static FoundChainList<F> removal_search(const F& field);
+    static FoundChainList<BitField> removal_search(const BitField& field);
 
     template <class F>
     static void put_into_columns(F& field, const Connection& c) {
@@ -130,9 +152,8 @@ private:
 };
 
 template <class F>
-ChainFinder::CandidateSet ChainFinder::collect_candidates(const F& field, const ConnectionList& connections) {
-    CandidateSet set;
-    for (const Connection& c : connections) {
+void ChainFinder::collect_candidates(const F& field, CandidateSet& set) {
+    for (const Connection& c : field.get_vanishable_connections()) {
         if (c.size > 3) continue;
         const std::uint64_t count = 4 - c.size;
         for (const Position& p : positions_of(c)) {
@@ -142,13 +163,12 @@ ChainFinder::CandidateSet ChainFinder::collect_candidates(const F& field, const 
                 if (field.get(n.x, n.y) == PuyoType::EMPTY) set.insert(n.x, count, c.puyotype);
         }
     }
-    return set;
 }
 
 template <class F>
 FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
-    const ConnectionList connections = field.get_vanishable_connections();
-    const CandidateSet candidates = collect_candidates(field, connections);
+    CandidateSet candidates;
+    collect_candidates(field, candidates);
     FoundChainList<F> finds;
     if (candidates.size() == 0) return finds;
     finds.reserve(candidates.size());
@@ -157,7 +177,7 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
         std::array<Position, 3> rest;
         bool placed = true;
         for (std::uint8_t i = 0; i < cand.count && placed; ++i) {
-            const std::optional<Position> p = copy.put(cand.x, cand.puyotype);
+            const std::optional<Position> p = copy.put(cand.x, cand.puyotype());
             // Row 1 never takes part in a chain: such a trigger is no trigger.
             placed = p && p->y >= 2;
             if (placed) rest[i] = *p;
@@ -167,7 +187,7 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
         if (result.score() == 0) continue;
         finds.push_back(FoundChain<F>{
             result.score(), result.chain(), copy, {}, {}, {},
-            Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype},
+            Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype()},
             std::nullopt});
     }
     return finds;
@@ -215,6 +235,11 @@ FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uin
 
 template <class F>
 FoundChainList<F> ChainFinder::find_by_removal(const F& field) {
+    return removal_search(field);
+}
+
+template <class F>
+FoundChainList<F> ChainFinder::removal_search(const F& field) {
     ConnectionList connections = field.get_vanishable_connections();
     FoundChainList<F> finds;
     for (Connection& c : connections) {
