@@ -12,6 +12,7 @@
 //
 // and builds its method table with `field_methods<Traits>(extra...)`.
 // Python columns and rows are grid ones minus one; the shift wraps modulo 2^64.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -48,39 +49,40 @@ inline constexpr auto location_name = [] {
     return out;
 }();
 
-// Items of a sequence argument, taken by iteration; the length is only a size
-// hint. A non-sequence is a TypeError without message.
-template <class Each>
-void for_each_item(PyObject* sequence, Each&& each) {
+// Capped: a sequence may claim any length.
+inline std::size_t size_hint(PyObject* sequence) {
+    const Py_ssize_t n = PySequence_Size(sequence);
+    if (n < 0) PyErr_Clear();
+    return n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), 64);
+}
+
+// The items of a sequence argument, taken by iteration into `out`; its length
+// is asked only as a size hint. A non-sequence is a TypeError without message.
+template <class Out, class Convert>
+void collect_items(PyObject* sequence, Out& out, Convert&& convert) {
     if (!PySequence_Check(sequence)) raise_bare(PyExc_TypeError);
+    out.reserve(size_hint(sequence));
     Ref iterator = Ref::steal(PyObject_GetIter(sequence));
     while (PyObject* next = PyIter_Next(iterator.get())) {
         const Ref item = Ref::steal(next);
-        each(item.get());
+        out.push_back(convert(item.get()));
     }
     if (PyErr_Occurred()) throw_python_error();
 }
 
-inline Py_ssize_t size_hint(PyObject* sequence) {
-    const Py_ssize_t n = PySequence_Size(sequence);
-    if (n < 0) PyErr_Clear();
-    return n < 0 ? 0 : n;
-}
-
 inline std::vector<std::string> rows_argument(PyObject* s) {
     std::vector<std::string> rows;
-    for_each_item(s, [&](PyObject* item) {
-        if (rows.empty()) rows.reserve(static_cast<std::size_t>(size_hint(s)));
-        rows.emplace_back(str_view(item));  // copied: the UTF-8 view lives in the item
-    });
+    // Copied: the UTF-8 view lives in the item.
+    collect_items(s, rows, [](PyObject* item) { return std::string(str_view(item)); });
     return rows;
 }
 
 inline std::vector<std::vector<std::uint64_t>> columns_argument(PyObject* s) {
     std::vector<std::vector<std::uint64_t>> columns;
-    for_each_item(s, [&](PyObject* item) {
-        std::vector<std::uint64_t>& column = columns.emplace_back();
-        for_each_item(item, [&](PyObject* number) { column.push_back(to_u64(number)); });
+    collect_items(s, columns, [](PyObject* item) {
+        std::vector<std::uint64_t> column;
+        collect_items(item, column, to_u64);
+        return column;
     });
     return columns;
 }
