@@ -5,6 +5,7 @@
 #
 #   bash scripts/sanitize.sh            # everything
 #   TAVIK_SANITIZE_PYTHON=0 bash ...    # core tests only
+#   TAVIK_SANITIZE_PYTHON=1 bash ...    # the Python suite even before every class exists
 #
 # Hypothesis tests run the "sanitize" profile (fewer examples) to keep the run
 # short; set HYPOTHESIS_PROFILE=default to run them in full.
@@ -13,9 +14,14 @@ cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 BUILD=$(realpath -m "${TAVIK_SANITIZE_BUILD_DIR:-build/sanitize}")
 JOBS=${TAVIK_JOBS:-2}
+# TAVIK_SANITIZE_PYTHON: 0 skips the extension, 1 forces it; by default it runs
+# once every class is in the tree.
 WITH_PYTHON=ON
-[ "${TAVIK_SANITIZE_PYTHON:-1}" = "0" ] && WITH_PYTHON=OFF
-[ -f python/src/module.cpp ] || WITH_PYTHON=OFF  # the extension is not in the tree yet
+case "${TAVIK_SANITIZE_PYTHON:-auto}" in
+  0) WITH_PYTHON=OFF ;;
+  1) ;;
+  *) if [ ! -f python/src/module.cpp ] || [ -f python/src/pending_classes.cpp ]; then WITH_PYTHON=OFF; fi ;;
+esac
 
 start=$SECONDS
 echo "== sanitize: build ($BUILD)"

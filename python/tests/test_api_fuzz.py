@@ -50,6 +50,7 @@ PANIC = "nivo_runtime.PanicException"
 BORROW = "nivo_runtime.PyBorrowError"
 BORROW_MUT = "nivo_runtime.PyBorrowMutError"
 FIELD_CLASSES = [tavik.Field, tavik.ArrayField]
+HAS_FINDER = hasattr(tavik.Field, "find_chain")
 STATEFUL = (tavik.Field, tavik.ArrayField, tavik.Pair, tavik.Hand)
 
 
@@ -223,6 +224,10 @@ array_arg = st.one_of(
 )
 
 
+# Drawing 128 small integers one by one is slow; a byte string maps to cells fast.
+array_cells = st.binary(min_size=128, max_size=128).map(lambda b: [n % 9 for n in b])
+
+
 def pack_u32s(numbers):
     return struct.pack(f"<{len(numbers)}I", *numbers)
 
@@ -239,7 +244,7 @@ def state_bytes(cls):
     if cls is tavik.Field:
         valid = st.binary(min_size=48, max_size=48).map(field_state)
     elif cls is tavik.ArrayField:
-        valid = st.lists(st.integers(0, 8), min_size=128, max_size=128).map(pack_u32s)
+        valid = array_cells.map(pack_u32s)
     elif cls is tavik.Hand:
         valid = st.tuples(st.sampled_from([0, 1, 6, 7, 8, U64 - 1, 2**63]) | st.integers(0, U64 - 1), st.integers(0, 3)).map(
             lambda t: struct.pack("<QI", *t)
@@ -559,7 +564,7 @@ class ApiMachine(RuleBasedStateMachine):
     @rule(f=fields, method=st.sampled_from(sorted(INT_PARAMS)), data=st.data(), shape=call_shape)
     def int_method(self, f, method, data, shape):
         if not hasattr(f, method):
-            assert method.startswith("find_chain") and isinstance(f, tavik.ArrayField)
+            assert method.startswith("find_chain") and (isinstance(f, tavik.ArrayField) or not HAS_FINDER)
             return
         if method == "find_chain_recursive":
             # Deeper searches grow geometrically; hostile depths still get through.
@@ -592,7 +597,7 @@ class ApiMachine(RuleBasedStateMachine):
     @rule(target=results, f=fields, method=st.sampled_from(NO_ARGS), extra=st.lists(small, max_size=1))
     def no_arg_method(self, f, method, extra):
         if not hasattr(f, method):
-            assert isinstance(f, tavik.ArrayField)
+            assert method.startswith("find_chain") and (isinstance(f, tavik.ArrayField) or not HAS_FINDER)
             return tavik.Field().chain()
         before = f.__getstate__()
         ok, result = attempt(getattr(f, method), *extra)
@@ -924,7 +929,7 @@ def test_any_bit_planes_survive_every_operation(planes, x, y):
 
 
 @settings(max_examples=examples(150), **FUZZ)
-@given(cells=st.lists(st.integers(0, 8), min_size=128, max_size=128), num=st.integers(0, 30))
+@given(cells=array_cells, num=st.integers(0, 30))
 def test_any_array_cells_survive_every_operation(cells, num):
     # Puyos in the walls, the ceiling or the floor, walls and iron anywhere.
     f = tavik.ArrayField()

@@ -244,6 +244,11 @@ def call_many(fn, args, kwargs, n):
             pass
 
 
+def shared_by_the_interpreter(o) -> bool:
+    """None, the booleans and small ints: counts that other code moves too."""
+    return o is None or isinstance(o, bool) or (type(o) is int and -5 <= o <= 256)
+
+
 def counts(objects):
     return [sys.getrefcount(o) for o in objects]
 
@@ -251,6 +256,7 @@ def counts(objects):
 @pytest.mark.parametrize("fn, args, kwargs", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
 def test_calls_release_what_they_take(fn, args, kwargs):
     watched = [fn, *args, *kwargs.values(), getattr(fn, "__self__", None), TOP, LEFT, BOTTOM, RIGHT]
+    watched = [o for o in watched if not shared_by_the_interpreter(o)]
     singletons = (None, True, False)
 
     tracemalloc.start()
