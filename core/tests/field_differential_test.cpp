@@ -62,7 +62,8 @@ void expect_same_cells(const A& a, const B& b) {
         for (std::uint64_t y = 0; y < 16; ++y) ASSERT_EQ(a.get(x, y), b.get(x, y)) << "at " << x << "," << y;
 }
 
-std::vector<std::pair<unsigned, std::uint64_t>> type_sizes(const ConnectionList& list) {
+template <class List>
+std::vector<std::pair<unsigned, std::uint64_t>> type_sizes(const List& list) {
     std::vector<std::pair<unsigned, std::uint64_t>> out;
     for (const Connection& c : list) out.emplace_back(c.puyotype.number(), c.size);
     std::sort(out.begin(), out.end());

@@ -103,7 +103,7 @@ public:
         std::vector<ChainStepResult> steps;
         for (std::uint64_t n = 1;; ++n) {
             const Derived before = self();
-            ChainStepResult step = step_chain(n);
+            ChainStepResult step = self().step_chain(n);
             // Something vanished means cells became empty: the field changed.
             if (step.connections.empty() && self() == before) break;
             if (steps.empty()) steps.reserve(MAX_CHAIN_PASSES);

@@ -48,6 +48,9 @@ public:
     __m128i raw() const { return v_; }
     std::uint64_t low() const { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v_)); }
     std::uint64_t high() const { return static_cast<std::uint64_t>(_mm_extract_epi64(v_, 1)); }
+    // The halves of a constant mask, usable in constant expressions.
+    constexpr std::uint64_t low_constant() const { return static_cast<std::uint64_t>(v_[0]); }
+    constexpr std::uint64_t high_constant() const { return static_cast<std::uint64_t>(v_[1]); }
 
     // Neighbour shifts: each marks the cell on that side of every member.
     // Row shifts stay inside a column's lane; column shifts move whole lanes.
@@ -157,8 +160,24 @@ public:
 
     friend PlanePair operator&(PlanePair a, PlanePair b) { return PlanePair(_mm256_and_si256(a.v_, b.v_)); }
     friend PlanePair operator|(PlanePair a, PlanePair b) { return PlanePair(_mm256_or_si256(a.v_, b.v_)); }
+    // The members of this pair of sets that are not in `o`.
+    PlanePair and_not(PlanePair o) const { return PlanePair(_mm256_andnot_si256(o.v_, v_)); }
 
     bool is_empty() const { return _mm256_testz_si256(v_, v_); }
+
+    // Members of the low set and of the high set, counted together.
+    std::array<unsigned, 2> popcounts() const {
+        const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
+                                               0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+        const __m256i nibble = _mm256_set1_epi8(0x0F);
+        const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(v_, nibble));
+        const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(v_, 4), nibble));
+        const __m256i sums = _mm256_sad_epu8(_mm256_add_epi8(lo, hi), _mm256_setzero_si256());
+        // Fold the two 64-bit sums of each half into its low word.
+        const __m256i folded = _mm256_add_epi64(sums, _mm256_bsrli_epi128(sums, 8));
+        return {static_cast<unsigned>(_mm256_extract_epi32(folded, 0)),
+                static_cast<unsigned>(_mm256_extract_epi32(folded, 4))};
+    }
 
 private:
     __m256i v_;

@@ -1,0 +1,154 @@
+// Field operations on both implementations. After the usual table it prints,
+// for every operation and field, how many times faster BitField ran than
+// ArrayField in this same run.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "field/array_field.hpp"
+#include "field/bit_field.hpp"
+
+using namespace tavik;
+
+namespace {
+
+struct Sample {
+    const char* name;
+    std::vector<std::string_view> rows;
+};
+
+const std::vector<Sample>& samples() {
+    static const std::vector<Sample> all = {
+        {"empty", {}},
+        {"settled", {"  B   ", " YG  R", "RBGY R", "RRBGYB", "BYYRGB", "BGGRYB"}},
+        {"midgame", {"B  R  ", "GYYR G", "RBBYYG", "RRRBBB"}},
+        {"nineteen",
+         {" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR", "BRBYBY", "RYYBYY", "BRBYBR",
+          "BGBYRR", "YGBGBG", "RBGBGG"}}};
+    return all;
+}
+
+template <class F>
+F make(const Sample& s) {
+    return unwrap(F::from_str_array(s.rows));
+}
+
+template <class F>
+void copy_and_chain(benchmark::State& state, const Sample& s) {
+    const F f = make<F>(s);
+    for (auto _ : state) {
+        F copy = f;
+        benchmark::DoNotOptimize(copy);
+        ChainResult r = copy.chain();
+        benchmark::DoNotOptimize(r);
+    }
+}
+
+template <class F>
+void vanish(benchmark::State& state, const Sample& s) {
+    const F f = make<F>(s);
+    for (auto _ : state) {
+        F copy = f;
+        benchmark::DoNotOptimize(copy);
+        ConnectionList groups = copy.vanish();
+        benchmark::DoNotOptimize(groups);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+// Drop on the field as its first vanish left it: something to close up.
+template <class F>
+void drop(benchmark::State& state, const Sample& s) {
+    F f = make<F>(s);
+    (void)f.vanish();
+    for (auto _ : state) {
+        F copy = f;
+        benchmark::DoNotOptimize(copy);
+        copy.drop();
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+template <class F>
+void put(benchmark::State& state, const Sample& s) {
+    const F f = make<F>(s);
+    for (auto _ : state) {
+        F copy = f;
+        benchmark::DoNotOptimize(copy);
+        auto p = copy.put(3, PuyoType::RED);
+        benchmark::DoNotOptimize(p);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+template <class F>
+void copy_only(benchmark::State& state, const Sample& s) {
+    const F f = make<F>(s);
+    for (auto _ : state) {
+        F copy = f;
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+template <class F>
+const char* field_name();
+template <>
+const char* field_name<ArrayField>() { return "ArrayField"; }
+template <>
+const char* field_name<BitField>() { return "BitField"; }
+
+template <class F>
+void register_all() {
+    using Fn = void (*)(benchmark::State&, const Sample&);
+    const std::pair<const char*, Fn> ops[] = {{"copy+chain", copy_and_chain<F>}, {"vanish", vanish<F>},
+                                              {"drop", drop<F>}, {"put", put<F>}, {"copy", copy_only<F>}};
+    for (const auto& [op, fn] : ops)
+        for (const Sample& s : samples()) {
+            const std::string name = std::string(op) + "/" + field_name<F>() + "/" + s.name;
+            benchmark::RegisterBenchmark(name.c_str(), fn, s);
+        }
+}
+
+// Keeps each run's time per iteration by name, beside the normal console output.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                ns_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void print_ratios() const {
+        std::printf("\n%-12s %-10s %14s %14s %10s\n", "operation", "field", "ArrayField ns", "BitField ns",
+                    "Array:Bit");
+        for (const char* op : {"copy+chain", "vanish", "drop", "put", "copy"})
+            for (const Sample& s : samples()) {
+                const auto a = ns_.find(std::string(op) + "/ArrayField/" + s.name);
+                const auto b = ns_.find(std::string(op) + "/BitField/" + s.name);
+                if (a == ns_.end() || b == ns_.end()) continue;
+                std::printf("%-12s %-10s %14.1f %14.1f %9.1fx\n", op, s.name, a->second, b->second,
+                            a->second / b->second);
+            }
+    }
+
+private:
+    std::map<std::string, double> ns_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all<ArrayField>();
+    register_all<BitField>();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratios();
+    benchmark::Shutdown();
+    return 0;
+}
