@@ -38,10 +38,6 @@ def raises_bare(exc):
     return check()
 
 
-def column(f, x):
-    return [f.get(x, y) for y in range(14)]
-
-
 @by_class
 def test_new_field_ignores_arguments_and_has_walls(cls):
     for f in (cls(), cls(1, 2, x=3)):
@@ -54,41 +50,18 @@ def test_new_field_ignores_arguments_and_has_walls(cls):
 
 
 @by_class
-def test_mutators_return_self(cls):
+def test_put_stacks_from_the_bottom(cls):
     f = cls()
     assert f.put(0, 4).put(0, 5) is f
-    assert f.set(3, 3, 6) is f
-    assert f.put_pair(2, "top", Pair(4, 5)) is f
-    assert f.put_hand(Hand(4, Rotation.TOP), Pair(4, 5)) is f
-
-
-@by_class
-def test_put_stacks_from_the_bottom(cls):
-    f = cls().put(0, 4).put(0, 5)
     assert (f.get(0, 13), f.get(0, 12)) == (4, 5)
-    assert f.get_height(0) == 2
-    assert f.get_num_puyos() == 2
-    assert not f.is_all_clear()
-
-
-@by_class
-def test_full_column_ignores_further_puts(cls):
-    f = cls()
-    for _ in range(14):
+    assert (f.get_height(0), f.get_num_puyos(), f.is_all_clear()) == (2, 2, False)
+    for _ in range(12):
         f.put(0, 4)
     assert f.get_height(0) == 14
     assert f.get_num_puyos() == 13  # the top fuzzy row does not count
     before = f.to_array()
     assert f.put(0, 5) is f
     assert f.to_array() == before
-
-
-@by_class
-def test_height_counts_only_the_stack_on_the_floor(cls):
-    f = cls().set(1, 12, 4)
-    assert f.get_height(1) == 0
-    f.put(1, 5)
-    assert f.get(1, 13) == 5
 
 
 @by_class
@@ -150,16 +123,11 @@ def test_cells_outside_the_grid_panic(cls, call, text):
 def test_out_of_range_columns_differ():
     assert Field().get_height(7) == U64_MAX
     assert Field().put(7, 4) == Field()
+    assert Field().put(6, 4) == Field() and ArrayField().put(6, 4) == ArrayField()
     with panics("index out of bounds: the len is 8 but the index is 8"):
         ArrayField().get_height(7)
     with panics("index out of bounds: the len is 8 but the index is 8"):
         ArrayField().put(7, 4)
-
-
-@by_class
-def test_wall_column_takes_nothing(cls):
-    assert cls().put(6, 4) == cls()
-    assert cls().get_height(6) == 14
 
 
 @by_class
@@ -353,15 +321,6 @@ def test_clone_is_independent(cls):
 
 
 @by_class
-def test_to_array_is_a_fresh_list(cls):
-    f = cls().put(0, 4)
-    arr = f.to_array()
-    assert len(arr) == 6 and all(type(c) is list and len(c) == 14 for c in arr)
-    arr[0][13] = 5
-    assert f.to_array()[0][13] == 4
-
-
-@by_class
 def test_equality_and_fuzzy_rows(cls):
     f, g = cls(), cls().set(0, 0, 4).set(1, 1, 5)
     assert f != g and not f == g
@@ -400,20 +359,13 @@ def test_step_chain(cls):
     assert f == cls().set(0, 13, 5).set(1, 13, 6)
 
 
-@by_class
-def test_chain_nineteen(cls):
-    f = cls.from_str_array(NINETEEN_CHAIN)
-    result = f.chain()
-    assert result.chain == 19
-    assert result.score > 0
-    assert f.chain().chain == 0
-
-
-def test_nineteen_chain_scores_alike():
-    a = Field.from_str_array(NINETEEN_CHAIN)
-    b = ArrayField.from_str_array(NINETEEN_CHAIN)
-    assert a.chain().score == b.chain().score
+def test_nineteen_chain_on_both_fields():
+    a, b = Field.from_str_array(NINETEEN_CHAIN), ArrayField.from_str_array(NINETEEN_CHAIN)
+    ra, rb = a.chain(), b.chain()
+    assert ra.chain == rb.chain == 19
+    assert ra.score == rb.score > 0
     assert a.to_array() == b.to_array()
+    assert a.chain().chain == 0
 
 
 @by_class
@@ -443,38 +395,6 @@ def test_argument_parsing_names_the_location(cls):
     assert f.set(x=0, y=13, value=4).get(y=13, x=0) == 4
     assert f.put_pair(pair=Pair(5, 5), rotation="top", x=1).get_height(x=1) == 2
     assert cls.from_str_array(s=["R"]) == cls.from_array(s=cls().set(0, 13, 4).to_array())
-
-
-@by_class
-def test_methods_without_parameters_refuse_arguments(cls):
-    f = cls()
-    for name in ("clone", "to_array", "get_num_puyos", "is_all_clear", "chain", "get_pretty_string", "get_html_string"):
-        with pytest.raises(TypeError, match="takes no arguments"):
-            getattr(f, name)(1)
-
-
-@by_class
-def test_bad_integers_leave_the_field_usable(cls):
-    f = cls()
-    with pytest.raises(OverflowError):
-        f.get(-1, 0)
-    with pytest.raises(TypeError):
-        f.get(0.5, 0)
-    with pytest.raises(OverflowError):
-        f.put(2**64, 4)
-    assert f.set(0, 13, 4).get(0, 13) == 4
-
-
-@by_class
-def test_panic_is_not_an_exception_and_leaves_the_field_usable(cls):
-    f = cls()
-    with pytest.raises(BaseException) as info:
-        try:
-            f.set(0, 0, 9)
-        except Exception:  # must not catch it
-            pytest.fail("PanicException caught as Exception")
-    assert not isinstance(info.value, Exception)
-    assert f.put(0, 4).get(0, 13) == 4
 
 
 class CallsBack:
@@ -507,7 +427,3 @@ def test_borrow_is_taken_before_arguments_are_converted(cls):
     assert f.set(0, 13, 4).get(0, 13) == 4
 
 
-@by_class
-def test_classes_are_final(cls):
-    with pytest.raises(TypeError):
-        type("Sub", (cls,), {})
