@@ -103,6 +103,10 @@ public:
             seen_[key / 64] |= bit;
             items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t.number()};
         }
+        void clear() {
+            seen_ = {};
+            size_ = 0;
+        }
         const Candidate* begin() const { return items_.data(); }
         const Candidate* end() const { return items_.data() + size_; }
         std::size_t size() const { return size_; }
@@ -147,6 +151,17 @@ private:
         for (const Position& p : positions_of(c)) field.put(p.x, c.puyotype);
     }
 
+    using Drops = std::array<Position, 3>;  // where a candidate's puyos came to rest
+
+    // Runs every candidate that places and calls on_find(candidate, drops,
+    // result, field after the chain) for those that score.
+    template <class F, class OnFind>
+    static void for_each_extension(const F& field, const CandidateSet& candidates, OnFind&& on_find);
+
+    static Connection trigger(const Candidate& cand, const Drops& rest) {
+        return Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype()};
+    }
+
     template <class F>
     static FoundChainList<F> extend_level(const F& field, const FoundChainList<F>& earlier);
 };
@@ -165,16 +180,11 @@ void ChainFinder::collect_candidates(const F& field, CandidateSet& set) {
     }
 }
 
-template <class F>
-FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
-    CandidateSet candidates;
-    collect_candidates(field, candidates);
-    FoundChainList<F> finds;
-    if (candidates.size() == 0) return finds;
-    finds.reserve(candidates.size());
+template <class F, class OnFind>
+void ChainFinder::for_each_extension(const F& field, const CandidateSet& candidates, OnFind&& on_find) {
     for (const Candidate& cand : candidates) {
         F copy = field;
-        std::array<Position, 3> rest;
+        Drops rest;
         bool placed = true;
         for (std::uint8_t i = 0; i < cand.count && placed; ++i) {
             const std::optional<Position> p = copy.put(cand.x, cand.puyotype());
@@ -185,11 +195,22 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
         if (!placed) continue;
         const ChainResult result = copy.chain();
         if (result.score() == 0) continue;
-        finds.push_back(FoundChain<F>{
-            result.score(), result.chain(), copy, {}, {}, {},
-            Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype()},
-            std::nullopt});
+        on_find(cand, rest, result, copy);
     }
+}
+
+template <class F>
+FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
+    CandidateSet candidates;
+    collect_candidates(field, candidates);
+    FoundChainList<F> finds;
+    if (candidates.size() == 0) return finds;
+    finds.reserve(candidates.size());
+    for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainResult& result,
+                                              const F& after) {
+        finds.push_back(FoundChain<F>{result.score(), result.chain(), after, {}, {}, {}, trigger(cand, rest),
+                                      std::nullopt});
+    });
     return finds;
 }
 
@@ -197,23 +218,27 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
 template <class F>
 FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier) {
     FoundChainList<F> made;
+    CandidateSet candidates;
     for (const FoundChain<F>& before : earlier) {
-        const FoundChainList<F> next = find_by_extend(before.field);
-        for (const FoundChain<F>& ext : next) {
+        // Of each extension of the earlier field only its trigger is needed.
+        candidates.clear();
+        collect_candidates(before.field, candidates);
+        for_each_extension(before.field, candidates, [&](const Candidate& cand, const Drops& rest,
+                                                         const ChainResult&, const F&) {
             // Rebuild on the original field: earlier triggers stay as part of the build.
             F copy = field;
             for (const Connection& c : before.extensions) put_into_columns(copy, c);
             put_into_columns(copy, before.trigger);
-            put_into_columns(copy, ext.trigger);
+            for (std::uint8_t i = 0; i < cand.count; ++i) copy.put(cand.x, cand.puyotype());
             const ChainResult result = copy.chain();
-            if (result.chain() <= before.chain) continue;
+            if (result.chain() <= before.chain) return;
             ConnectionList extensions;
             extensions.reserve(before.extensions.size() + 1);
             extensions = before.extensions;
             extensions.push_back(before.trigger);
             made.push_back(FoundChain<F>{result.score(), result.chain(), copy, {}, {}, std::move(extensions),
-                                         ext.trigger, std::nullopt});
-        }
+                                         trigger(cand, rest), std::nullopt});
+        });
     }
     return made;
 }
