@@ -71,8 +71,9 @@ F random_field(std::uint32_t seed) {
 }
 
 
-// A deeper result holds every depth-1 find, sorted by score, highest first;
-// equal scores keep the order made: the depth-1 finds first, in their order.
+// A depth-2 result holds every depth-1 find (`first`) and new ones, extended
+// once; sorted by score, highest first, equal scores in the order made: the
+// depth-1 finds first, in their order.
 template <class F>
 void expect_sorted_keeping(const FoundChainList<F>& finds, const FoundChainList<F>& first) {
     std::vector<std::string> kept;
@@ -86,6 +87,7 @@ void expect_sorted_keeping(const FoundChainList<F>& finds, const FoundChainList<
             EXPECT_FALSE(seen_new_at_score) << "an earlier find after a new one of equal score";
             kept.push_back(finds[i].debug());
         } else {
+            EXPECT_EQ(finds[i].extensions.size(), 1u);
             seen_new_at_score = true;
         }
     }
@@ -96,6 +98,20 @@ void expect_sorted_keeping(const FoundChainList<F>& finds, const FoundChainList<
     for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i], expected[i]->debug());
 }
 
+// Deeper results are sorted and hold every find of the level before
+// (duplicates made at different levels included).
+template <class F>
+void expect_sorted_containing(const FoundChainList<F>& finds, const FoundChainList<F>& earlier) {
+    for (std::size_t i = 1; i < finds.size(); ++i) EXPECT_GE(finds[i - 1].score, finds[i].score);
+    const auto all = debugs(finds);
+    std::multiset<std::string> rest(all.begin(), all.end());
+    for (const std::string& d : debugs(earlier)) {
+        const auto it = rest.find(d);
+        ASSERT_NE(it, rest.end()) << d;
+        rest.erase(it);
+    }
+}
+
 }  // namespace
 
 template <class F>
@@ -104,17 +120,13 @@ class ChainFinderTest : public testing::Test {};
 using Fields = testing::Types<ArrayField, BitField>;
 TYPED_TEST_SUITE(ChainFinderTest, Fields);
 
-TYPED_TEST(ChainFinderTest, EmptyFieldFindsNothing) {
-    const TypeParam f;
-    EXPECT_TRUE(ChainFinder::find_by_extend(f).empty());
-    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 3).empty());
-    EXPECT_TRUE(ChainFinder::find_by_removal(f).empty());
-}
-
-TYPED_TEST(ChainFinderTest, GroupsOfFourOrMoreGiveNoCandidate) {
-    const auto f = rows<TypeParam>({"RRRR"});
-    EXPECT_TRUE(ChainFinder::find_by_extend(f).empty());
-    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 2).empty());
+TYPED_TEST(ChainFinderTest, NothingToFind) {
+    const TypeParam empty;
+    EXPECT_TRUE(ChainFinder::find_by_extend(empty).empty());
+    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(empty, 3).empty());
+    EXPECT_TRUE(ChainFinder::find_by_removal(empty).empty());
+    // A group of four or more is no candidate.
+    EXPECT_TRUE(ChainFinder::find_by_extend(rows<TypeParam>({"RRRR"})).empty());
 }
 
 TYPED_TEST(ChainFinderTest, RedThreeOnTheBottomRow) {
@@ -191,17 +203,17 @@ TYPED_TEST(ChainFinderTest, RemovalLetsTheStackFallAndCountsTheDropPass) {
     EXPECT_EQ(f, rows<TypeParam>({"R", "B", "R", "R", "R"}));
 }
 
-TYPED_TEST(ChainFinderTest, RemovalTriggerHoldsTheWholeGroup) {
-    // Removing the green pair lets the blue fall next to three blues.
-    const auto f = rows<TypeParam>({"B", "G", "GBBB"});
+TYPED_TEST(ChainFinderTest, LongChainByRemoval) {
+    // Full to row 2; taking out the green at the top of column 1 fires the stack.
+    const auto f = rows<TypeParam>({" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR", "BRBYBY",
+                                    "RYYBYY", "BRBYBR", "BGBYRR", "YGBGBG", "RBGBGG"});
     const auto finds = ChainFinder::find_by_removal(f);
-    ASSERT_EQ(finds.size(), 1u);
-    EXPECT_EQ(finds[0].trigger.puyotype, PuyoType::GREEN);
-    EXPECT_EQ(finds[0].trigger.size, 2u);
-    auto cells = *finds[0].trigger.positions;
-    std::sort(cells.begin(), cells.end(), [](Position a, Position b) { return a.y < b.y; });
-    EXPECT_EQ(cells, (std::vector<Position>{{1, 13}, {1, 14}}));
-    EXPECT_EQ(finds[0].chain, 2u);
+    const auto* find = find_with_trigger(finds, trigger_at({{1, 3}}, PuyoType::GREEN));
+    ASSERT_NE(find, nullptr);
+    EXPECT_EQ(find->chain, 18u);
+    EXPECT_EQ(find->score, 154600u);
+    // No room above: every extension would reach row 1.
+    EXPECT_TRUE(ChainFinder::find_by_extend(f).empty());
 }
 
 // Removal finds follow the field's vanishable groups, cells and all.
@@ -255,26 +267,6 @@ TYPED_TEST(ChainFinderTest, RecursiveDepthTwoKeepsEarlierFindsAndSortsStably) {
     EXPECT_TRUE(found);
 }
 
-TYPED_TEST(ChainFinderTest, RecursiveDepthThreeExtendsEveryLevel) {
-    const auto f = rows<TypeParam>({"Y", "YY", "BB", "RRR"});
-    const auto two = ChainFinder::find_by_extend_recursive(f, 2);
-    const auto three = ChainFinder::find_by_extend_recursive(f, 3);
-    const auto three_debugs = debugs(three);
-    std::multiset<std::string> all(three_debugs.begin(), three_debugs.end());
-    for (const auto& d : debugs(two)) {
-        auto it = all.find(d);
-        ASSERT_NE(it, all.end());
-        all.erase(it);
-    }
-    const bool deeper = std::any_of(three.begin(), three.end(), [](const auto& x) { return x.extensions.size() == 2; });
-    EXPECT_TRUE(deeper);
-    for (const auto& find : three) {
-        if (find.extensions.size() == 2) {
-            EXPECT_GE(find.chain, 3u);
-        }
-    }
-}
-
 TYPED_TEST(ChainFinderTest, DebugText) {
     const auto finds = ChainFinder::find_by_extend(rows<TypeParam>({"RRR"}));
     const auto* find = find_with_trigger(finds, trigger_at({{1, 13}}, PuyoType::RED));
@@ -299,6 +291,7 @@ TYPED_TEST(ChainFinderTest, DebugText) {
 // Every find replays: the trigger dropped by hand (or the group cleared) into a
 // copy gives the same chain, score and field; the searched field is untouched.
 TYPED_TEST(ChainFinderTest, FindsReplayOnRandomFields) {
+    int third_level_finds = 0;
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const TypeParam f = random_field<TypeParam>(seed);
@@ -320,17 +313,27 @@ TYPED_TEST(ChainFinderTest, FindsReplayOnRandomFields) {
             EXPECT_EQ(find.field, copy);
         }
 
-        const auto deeper = ChainFinder::find_by_extend_recursive(f, 2);
-        expect_sorted_keeping(deeper, extended);
-        for (const auto& find : deeper) {
-            TypeParam copy = f;
-            for (const Connection& c : find.extensions)
-                for (const Position& p : *c.positions) copy.put(p.x, c.puyotype);
-            for (const Position& p : *find.trigger.positions) copy.put(p.x, find.trigger.puyotype);
-            const ChainResult r = copy.chain();
-            EXPECT_EQ(find.score, r.score());
-            EXPECT_EQ(find.chain, r.chain());
-            EXPECT_EQ(find.field, copy);
+        // Deeper levels on the first few fields only: the cost grows fast.
+        auto earlier = extended;
+        for (std::uint64_t depth = 2; depth <= (seed <= 10 ? 3u : 2u); ++depth) {
+            const auto deeper = ChainFinder::find_by_extend_recursive(f, depth);
+            if (depth == 2) {
+                expect_sorted_keeping(deeper, earlier);
+            } else {
+                expect_sorted_containing(deeper, earlier);
+            }
+            for (const auto& find : deeper) {
+                TypeParam copy = f;
+                for (const Connection& c : find.extensions)
+                    for (const Position& p : *c.positions) copy.put(p.x, c.puyotype);
+                for (const Position& p : *find.trigger.positions) copy.put(p.x, find.trigger.puyotype);
+                const ChainResult r = copy.chain();
+                EXPECT_EQ(find.score, r.score());
+                EXPECT_EQ(find.chain, r.chain());
+                EXPECT_EQ(find.field, copy);
+                third_level_finds += find.extensions.size() == 2;
+            }
+            earlier = deeper;
         }
 
         for (const auto& find : ChainFinder::find_by_removal(f)) {
@@ -349,6 +352,7 @@ TYPED_TEST(ChainFinderTest, FindsReplayOnRandomFields) {
         }
         EXPECT_EQ(f, before);
     }
+    EXPECT_GT(third_level_finds, 0);
 }
 
 namespace {
