@@ -43,6 +43,55 @@ template <class List>
     return _pdep_u64(_pext_u64(bits, keep), deposit);
 }
 
+using Planes = std::array<Plane, 3>;
+
+template <class List>
+[[gnu::always_inline]] inline void vanish_planes(Planes& planes, List& out) {
+    const Plane colours = planes[2] & masks::GROUP_AREA;
+    const Plane red_blue = colours.and_not(planes[1]);
+    const Plane yellow_green = colours & planes[1];
+    // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
+    const PlanePair s0 = vanishing_cells(PlanePair(red_blue.and_not(planes[0]), red_blue & planes[0]));
+    const PlanePair s1 = vanishing_cells(PlanePair(yellow_green.and_not(planes[0]), yellow_green & planes[0]));
+    const PlanePair both = s0 | s1;
+    if (both.is_empty()) return;
+
+    const auto [red, blue] = s0.popcounts();
+    const auto [yellow, green] = s1.popcounts();
+    out.reserve((red + blue + yellow + green) / 4);  // every group has at least four cells
+    append_groups(out, s0.high(), blue, PuyoType::BLUE);
+    append_groups(out, s0.low(), red, PuyoType::RED);
+    append_groups(out, s1.high(), green, PuyoType::GREEN);
+    append_groups(out, s1.low(), yellow, PuyoType::YELLOW);
+
+    const Plane all = both.low() | both.high();
+    const Plane ojama = planes[0].and_not(planes[1] | planes[2]);
+    const Plane cleared = all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
+    planes[0] = planes[0].and_not(cleared);
+    planes[1] = planes[1].and_not(cleared);
+    planes[2] = planes[2].and_not(cleared);
+}
+
+[[gnu::always_inline]] inline void drop_planes(Planes& planes) {
+    const Plane falling = planes[0] | planes[2];  // neither EMPTY nor WALL
+    const Plane holes = falling.filled_below_top().and_not(planes[0] | planes[1] | planes[2]);
+    if (holes.is_empty()) return;
+    const Plane keep = ~holes;
+    const Plane deposit = holes.lanes_shortened_by_count();
+    // A half without holes keeps all and deposits all: it comes out unchanged,
+    // so both halves go through the same straight-line code.
+    const std::uint64_t keep_lo = keep.low(), keep_hi = keep.high();
+    const std::uint64_t deposit_lo = deposit.low(), deposit_hi = deposit.high();
+    const auto close_up_plane = [&](Plane p) {
+        const Plane q = p & masks::COUNT_AREA;
+        const Plane closed(close_up(q.low(), keep_lo, deposit_lo), close_up(q.high(), keep_hi, deposit_hi));
+        return p.and_not(masks::COUNT_AREA) | closed;
+    };
+    planes[0] = close_up_plane(planes[0]);
+    planes[1] = close_up_plane(planes[1]);
+    planes[2] = close_up_plane(planes[2]);
+}
+
 }  // namespace
 
 BitField BitField::from_planes(const PlaneBytes& bytes) {
@@ -66,48 +115,37 @@ bool BitField::has_type(PuyoType t) const {
 
 template <class List>
 void BitField::vanish_into(List& out) {
-    const Plane colours = planes_[2] & masks::GROUP_AREA;
-    const Plane red_blue = colours.and_not(planes_[1]);
-    const Plane yellow_green = colours & planes_[1];
-    // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
-    const PlanePair s0 = vanishing_cells(PlanePair(red_blue.and_not(planes_[0]), red_blue & planes_[0]));
-    const PlanePair s1 = vanishing_cells(PlanePair(yellow_green.and_not(planes_[0]), yellow_green & planes_[0]));
-    const PlanePair both = s0 | s1;
-    if (both.is_empty()) return;
-
-    const auto [red, blue] = s0.popcounts();
-    const auto [yellow, green] = s1.popcounts();
-    out.reserve((red + blue + yellow + green) / 4);  // every group has at least four cells
-    append_groups(out, s0.high(), blue, PuyoType::BLUE);
-    append_groups(out, s0.low(), red, PuyoType::RED);
-    append_groups(out, s1.high(), green, PuyoType::GREEN);
-    append_groups(out, s1.low(), yellow, PuyoType::YELLOW);
-
-    const Plane all = both.low() | both.high();
-    const Plane ojama = planes_[0].and_not(planes_[1] | planes_[2]);
-    const Plane cleared = all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
-    for (Plane& p : planes_) p = p.and_not(cleared);
+    vanish_planes(planes_, out);
 }
 
 template void BitField::vanish_into(ConnectionList&);
 template void BitField::vanish_into(StepConnections&);
 
-void BitField::drop() {
-    const Plane falling = planes_[0] | planes_[2];  // neither EMPTY nor WALL
-    const Plane holes = falling.filled_below_top().and_not(occupied());
-    if (holes.is_empty()) return;
-    const Plane keep = ~holes;
-    const Plane deposit = holes.lanes_shortened_by_count();
-    // A half without holes keeps all and deposits all: it comes out unchanged,
-    // so both halves go through the same straight-line code.
-    const std::uint64_t keep_lo = keep.low(), keep_hi = keep.high();
-    const std::uint64_t deposit_lo = deposit.low(), deposit_hi = deposit.high();
-    constexpr std::uint64_t area_lo = masks::COUNT_AREA.low_constant(), area_hi = masks::COUNT_AREA.high_constant();
-    for (Plane& p : planes_) {
-        const std::uint64_t lo = p.low(), hi = p.high();
-        p = Plane((lo & ~area_lo) | close_up(lo & area_lo, keep_lo, deposit_lo),
-                  (hi & ~area_hi) | close_up(hi & area_hi, keep_hi, deposit_hi));
+void BitField::drop() { drop_planes(planes_); }
+
+ChainResult BitField::chain() {
+    // The passes work on a local copy that can stay in registers.
+    Planes planes = planes_;
+    std::vector<ChainStepResult> steps;
+    for (std::uint64_t n = 1;; ++n) {
+        ChainStepResult step;
+        vanish_planes(planes, step.connections);
+        if (step.connections.empty()) {
+            // After a drop the field is settled: a pass without groups changes nothing.
+            if (n > 1) break;
+            const Planes before = planes;
+            drop_planes(planes);
+            if (((planes[0] ^ before[0]) | (planes[1] ^ before[1]) | (planes[2] ^ before[2])).is_empty()) break;
+        } else {
+            drop_planes(planes);
+            step.chain = n;
+        }
+        if (steps.empty()) steps.reserve(MAX_CHAIN_PASSES);
+        steps.push_back(std::move(step));
+        if (n == MAX_CHAIN_PASSES) break;
     }
+    planes_ = planes;  // before scoring, which may panic on a 20th vanishing pass
+    return ChainResult(std::move(steps));
 }
 
 ConnectionList BitField::get_vanishable_connections() const {

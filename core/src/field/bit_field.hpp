@@ -58,6 +58,10 @@ public:
         return out;
     }
     void drop();
+    // The provided chain, with the same steps and results. A pass that finds
+    // no group after a drop ends the chain without dropping again: the field
+    // is already settled.
+    ChainResult chain();
     // As the provided step, with the groups written straight into the step.
     ChainStepResult step_chain(std::uint64_t num_chain) {
         ChainStepResult step;

@@ -48,9 +48,6 @@ public:
     __m128i raw() const { return v_; }
     std::uint64_t low() const { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v_)); }
     std::uint64_t high() const { return static_cast<std::uint64_t>(_mm_extract_epi64(v_, 1)); }
-    // The halves of a constant mask, usable in constant expressions.
-    constexpr std::uint64_t low_constant() const { return static_cast<std::uint64_t>(v_[0]); }
-    constexpr std::uint64_t high_constant() const { return static_cast<std::uint64_t>(v_[1]); }
 
     // Neighbour shifts: each marks the cell on that side of every member.
     // Row shifts stay inside a column's lane; column shifts move whole lanes.
@@ -88,12 +85,17 @@ public:
         return Plane(_mm_or_si128(v, _mm_srli_epi16(v, 8)));
     }
 
-    // Per lane: FFFF shifted right by the lane's number of members.
+    // Per lane: FFFF shifted right by the lane's number of members, for lanes
+    // of at most 15 members. The count goes into both bytes of its lane and
+    // each byte of the result comes from a table.
     Plane lanes_shortened_by_count() const {
-        const __m128i counts = _mm_maddubs_epi16(byte_popcounts(), _mm_set1_epi8(1));
-        const __m256i wide = _mm256_srlv_epi32(_mm256_set1_epi32(0xFFFF), _mm256_cvtepu16_epi32(counts));
-        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(wide, wide), 0b1000);
-        return Plane(_mm256_castsi256_si128(packed));
+        const __m128i bytes = byte_popcounts();
+        const __m128i count_in_low = _mm_add_epi8(bytes, _mm_srli_epi16(bytes, 8));
+        const __m128i count_in_high = _mm_add_epi8(bytes, _mm_slli_epi16(bytes, 8));
+        const __m128i low_table = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0x7F, 0x3F, 0x1F, 0x0F, 7, 3, 1);
+        const __m128i high_table = _mm_setr_epi8(-1, 0x7F, 0x3F, 0x1F, 0x0F, 7, 3, 1, 0, 0, 0, 0, 0, 0, 0, 0);
+        return Plane(_mm_blendv_epi8(_mm_shuffle_epi8(low_table, count_in_low),
+                                     _mm_shuffle_epi8(high_table, count_in_high), _mm_set1_epi16(-256)));
     }
 
     // The next member to take a set apart by: lowest bit of the high half
