@@ -97,6 +97,13 @@ class LenRaises(list):
         raise Boom("from __len__")
 
 
+class HugeLen(list):
+    """A sequence that claims far more items than it has; the length is only a hint."""
+
+    def __len__(self):
+        return sys.maxsize
+
+
 class ItemRaises:
     """A sequence whose second item cannot be read."""
 
@@ -207,6 +214,7 @@ str_array_arg = st.one_of(
     str_rows.map(tuple),
     str_rows.map(lambda rows: [StrSubclass(r) for r in rows]),
     str_rows.map(LenRaises),
+    str_rows.map(HugeLen),
     str_rows.map(ItemRaises),
     rows_text,  # a str is itself a sequence of rows
     st.lists(st.one_of(rows_text, st.none(), st.binary(max_size=3), small), max_size=4),
@@ -219,7 +227,8 @@ column = st.lists(cell_number, min_size=14, max_size=14)
 array_arg = st.one_of(
     st.lists(column, min_size=6, max_size=6),
     st.lists(st.lists(cell_number, min_size=12, max_size=16), min_size=4, max_size=8),
-    st.lists(st.one_of(column, column.map(tuple), column.map(LenRaises), not_integers), min_size=5, max_size=7),
+    st.lists(st.one_of(column, column.map(tuple), column.map(LenRaises), column.map(HugeLen), not_integers), min_size=5, max_size=7),
+    st.lists(column, min_size=6, max_size=6).map(HugeLen),
     st.lists(column, min_size=6, max_size=6).map(tuple),
     st.lists(column, min_size=6, max_size=6).map(ItemRaises),
     not_integers,
