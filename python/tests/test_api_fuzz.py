@@ -15,6 +15,8 @@ import struct
 import subprocess
 import sys
 import textwrap
+import threading
+import time
 
 import pytest
 from hypothesis import HealthCheck, given, note, settings
@@ -897,6 +899,59 @@ def test_from_array_items_may_call_into_other_fields(inner, swallow, cls):
     ok, result = attempt(cls.from_array, [[0] * 13 + [hostile]] + [[0] * 14] * 5)
     assert ok and hostile.caught is None and result.get(0, 13) == 4
     assert_free(other)
+
+
+def test_threads_switching_inside_conversions_meet_borrows_not_corruption():
+    # Python code inside __index__ lets the interpreter switch threads while a
+    # call holds its borrow; the other threads must get borrow errors, nothing worse.
+    field, array, pair = tavik.Field.from_str_array(["RRB", "BBG"]), tavik.ArrayField(), tavik.Pair(4, 5)
+    class Yields(IndexReturns):
+        def __index__(self):
+            time.sleep(0)  # lets another thread run while this call holds its borrow
+            return self.value
+
+    failures = []
+    counts = {"ok": 0, "borrow": 0}
+    lock = threading.Lock()
+
+    def work(seed):
+        calls = [
+            lambda: field.get(Yields(seed % 6), Yields(13)),
+            lambda: field.set(Yields(seed % 6), Yields(1), Yields(4)),
+            lambda: field.get_height(Yields(seed % 6)),
+            lambda: field.clone().chain(),
+            lambda: field.__setstate__(field.__getstate__()),
+            lambda: array.put(Yields(seed % 6), Yields(6)),
+            lambda: array.step_chain(Yields(2)),
+            lambda: array == array.clone(),
+            lambda: field.put_pair(Yields(seed % 5), "right", pair),
+            lambda: pair.__setstate__(pair.__getstate__()),
+        ]
+        for i in range(600):
+            try:
+                calls[(i + seed) % len(calls)]()
+                outcome = "ok"
+            except BaseException as exc:
+                if qualname(exc) not in (BORROW, BORROW_MUT, PANIC) and type(exc) is not RuntimeError:
+                    failures.append(exc)
+                outcome = "borrow" if qualname(exc) in (BORROW, BORROW_MUT) else "ok"
+            with lock:
+                counts[outcome] += 1
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        threads = [threading.Thread(target=work, args=(seed,)) for seed in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert not failures, failures[:3]
+    assert counts["ok"] > 0 and counts["borrow"] > 0, counts
+    for obj in (field, array, pair):
+        assert_free(obj)
 
 
 # --- direct probes of inputs that reach raw memory ------------------------
