@@ -23,11 +23,14 @@ case "${TAVIK_SANITIZE_PYTHON:-auto}" in
   *) if [ ! -f python/src/module.cpp ] || [ -f python/src/pending_classes.cpp ]; then WITH_PYTHON=OFF; fi ;;
 esac
 
+# The interpreter itself, not a wrapper script that a version manager may put on PATH.
+PY_EXE=$("$PYTHON" -c 'import sys; print(sys.executable)')
+
 start=$SECONDS
 echo "== sanitize: build ($BUILD)"
 # -O1 -g: readable stack traces at a bearable speed.
 cmake -S . -B "$BUILD" -G Ninja -DTAVIK_SANITIZE=ON -DTAVIK_BUILD_TESTS=ON \
-  -DTAVIK_BUILD_BENCH=OFF -DTAVIK_BUILD_PYTHON=$WITH_PYTHON -DPython_EXECUTABLE="$(command -v "$PYTHON")" \
+  -DTAVIK_BUILD_BENCH=OFF -DTAVIK_BUILD_PYTHON=$WITH_PYTHON -DPython_EXECUTABLE="$PY_EXE" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
 cmake --build "$BUILD" -j"$JOBS"
 
@@ -44,19 +47,31 @@ fi
 
 echo "== sanitize: python suite"
 # The interpreter is not built with the sanitizers, so their runtimes must be
-# loaded before it starts. CPython keeps memory alive until exit on purpose,
-# so leak checking is off here; PYTHONMALLOC=malloc puts every object,
-# our instances included, under the address checks.
-ASAN_LIB=$(g++ -print-file-name=libasan.so)
-UBSAN_LIB=$(g++ -print-file-name=libubsan.so)
-# Run from the tests folder so the source tree cannot shadow the module.
-(cd python/tests &&
-  env LD_PRELOAD="$ASAN_LIB $UBSAN_LIB" \
-    ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 \
-    PYTHONMALLOC=malloc \
-    PYTHONPATH="$BUILD/python${PYTHONPATH:+:$PYTHONPATH}" \
-    HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-sanitize}" \
-    TAVIK_SANITIZED=1 \
-    "$PYTHON" -m pytest -q -p no:cacheprovider .)
+# loaded before it starts. PYTHONMALLOC=malloc puts every object, our instances included, under the
+# address checks.
+PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
+run_python() {
+  # Run from the tests folder so the source tree cannot shadow the module.
+  (cd python/tests &&
+    env LD_PRELOAD="$PRELOAD" PYTHONMALLOC=malloc TAVIK_SANITIZED=1 \
+      PYTHONPATH="$BUILD/python${PYTHONPATH:+:$PYTHONPATH}" \
+      HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-sanitize}" \
+      "$@")
+}
+# CPython keeps memory alive until exit on purpose: no leak checking here.
+ASAN_OPTIONS=detect_leaks=0 run_python "$PY_EXE" -m pytest -q -p no:cacheprovider .
+
+echo "== sanitize: extension leak check"
+# Every entry once more with leak checking on. The interpreter's own leaks at
+# exit are expected; only reports with a frame in our code count.
+LEAK_LOG="$BUILD/lsan"
+rm -f "$LEAK_LOG".*
+ASAN_OPTIONS=detect_leaks=1:log_path="$LEAK_LOG" LSAN_OPTIONS=exitcode=0 TAVIK_LEAK_ITERATIONS=20 \
+  run_python "$PY_EXE" -m pytest -q -p no:cacheprovider test_leaks.py
+if grep -l tavik "$LEAK_LOG".* 2>/dev/null; then
+  grep -h -B2 -A30 tavik "$LEAK_LOG".* | head -200
+  echo "== sanitize: leaks in the extension (reports above)"
+  exit 1
+fi
 
 echo "== sanitize: done in $((SECONDS - start)) s"

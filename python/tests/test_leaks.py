@@ -25,7 +25,7 @@ if not all(hasattr(tavik, name) for name in NEEDED):
 
 SANITIZED = os.environ.get("TAVIK_SANITIZED") == "1"
 # The sanitizers make every call far slower and keep freed memory in quarantine.
-ITERATIONS = 2_000 if SANITIZED else 20_000
+ITERATIONS = int(os.environ.get("TAVIK_LEAK_ITERATIONS", 2_000 if SANITIZED else 20_000))
 WARM_UP = 500
 PYTHON_HEAP_BOUND = 64 * 1024
 RESIDENT_BOUND = 512 * 1024
