@@ -223,3 +223,69 @@ TYPED_TEST(FieldContract, FuzzyRowsUnderDrop) {
     EXPECT_EQ(f.get(3, 1), PuyoType::YELLOW);
     EXPECT_EQ(f.get(3, 2), PuyoType::EMPTY);
 }
+
+TEST(FieldDifferentialTest, AVanishingTwentiethPassPanicsOnBothWithTheFieldAsLeft) {
+    // The nineteen-chain with one puyo lifted: a drop-only pass comes first.
+    const std::initializer_list<std::string_view> rows = {" GRBRG", "GBYRYR", "RR YBY", "RGYRBR", "YGYRBY",
+                                                          "YGBGYR", "GRBGYR", "BRBYBY", "RYYBYY", "BRBYBR",
+                                                          "BGBYRR", "YGBGBG", "RBGBGG"};
+    ArrayField a = unwrap(ArrayField::from_str_array(rows));
+    BitField b = unwrap(BitField::from_str_array(rows));
+    const auto panic_text = [](auto& f) {
+        try {
+            (void)f.chain();
+        } catch (const Panic& p) {
+            return std::string(p.text());
+        }
+        return std::string("<no panic>");
+    };
+    EXPECT_EQ(panic_text(a), "index out of bounds: the len is 20 but the index is 20");
+    EXPECT_EQ(panic_text(b), "index out of bounds: the len is 20 but the index is 20");
+    EXPECT_TRUE(b.is_all_clear()) << b.debug();
+    expect_same_cells(a, b);
+}
+
+TYPED_TEST(FieldContract, StepChainNumbersOnlyVanishingSteps) {
+    TypeParam f = unwrap(TypeParam::from_str_array({"B", "B", "B", "B", "RGBYRG"}));
+    const ChainStepResult five = f.step_chain(5);
+    EXPECT_EQ(five.chain, 5u);
+    EXPECT_EQ(five.score(), 2560u);
+    TypeParam hanging;
+    hanging.set(4, 6, PuyoType::RED);
+    const ChainStepResult none = hanging.step_chain(5);
+    EXPECT_EQ(none.chain, 0u);
+    EXPECT_EQ(none.score(), 0u);
+    EXPECT_EQ(hanging.get(4, 14), PuyoType::RED);
+}
+
+TYPED_TEST(FieldContract, ManyGroupsInOneStep) {
+    // Five groups of four at once: BLUE twice, RED, GREEN, YELLOW.
+    TypeParam f = unwrap(TypeParam::from_str_array({"BBRRGG", "BBRRGG", "YYYYBB", "OOOOBB"}));
+    const ChainResult r = f.chain();
+    ASSERT_EQ(r.chain(), 1u);
+    EXPECT_EQ(r.steps()[0].connections.size(), 5u);
+    EXPECT_EQ(r.score(), 10u * 20 * 12);  // four colours
+    EXPECT_TRUE(f.is_all_clear());      // the OJAMA under the YELLOW go too
+}
+
+TEST(StepConnectionsTest, CopiesAndMovesInlineAndSpilledGroups) {
+    const Connection with_cells{std::vector<Position>{{1, 14}, {1, 13}}, 2, PuyoType::RED};
+    for (std::size_t n : {0, 1, 2, 3, 7}) {
+        StepConnections list;
+        for (std::size_t i = 0; i < n; ++i) list.push_back(i % 2 ? with_cells : Connection{std::nullopt, i, PuyoType::BLUE});
+        const auto text = [](const StepConnections& l) { return debug_list(l.to_list()); };
+        const std::string expected = text(list);
+        StepConnections copy = list;
+        EXPECT_EQ(text(copy), expected) << n;
+        StepConnections moved = std::move(copy);
+        EXPECT_EQ(text(moved), expected) << n;
+        EXPECT_TRUE(copy.empty());  // a moved-from list is empty and reusable
+        copy = moved;
+        copy = std::move(copy);
+        EXPECT_EQ(text(copy), expected) << n;
+        StepConnections assigned{Connection{std::nullopt, 9, PuyoType::GREEN}};
+        assigned = std::move(moved);
+        EXPECT_EQ(text(assigned), expected) << n;
+        EXPECT_EQ(assigned.size(), n);
+    }
+}

@@ -1,12 +1,15 @@
 #pragma once
 // Outcomes of one chain step and of a whole chain.
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <new>
 #include <utility>
 #include <vector>
 
+#include "chain/score_table.hpp"
 #include "field/connection.hpp"
+#include "panic.hpp"
 
 namespace tavik {
 
@@ -118,19 +121,47 @@ private:
     alignas(Connection) unsigned char slots_[INLINE_CAPACITY * sizeof(Connection)];
 };
 
+// The score of one step from its chain number and its groups (anything with
+// `size` and `puyotype`). A chain number of 20 or more with groups panics.
+template <class Groups>
+std::uint64_t step_score(std::uint64_t chain, const Groups& groups) {
+    if (std::begin(groups) == std::end(groups)) return 0;
+    check_index(chain, score_table::CHAIN_BONUS.size());
+    std::uint64_t puyos = 0;
+    std::uint64_t bonus = score_table::CHAIN_BONUS[chain];
+    unsigned colors = 0;  // one bit per colour type seen
+    for (const auto& g : groups) {
+        puyos += g.size;
+        bonus += score_table::CONNECTION_BONUS[std::min<std::uint64_t>(g.size, 11)];
+        const PuyoType t = g.puyotype;
+        if (t.is_color()) colors |= 1u << t.number();
+    }
+    bonus += score_table::COLOR_BONUS[__builtin_popcount(colors)];
+    const std::uint64_t multiplier = bonus == 0 ? 1 : std::min<std::uint64_t>(bonus, 999);
+    return 10 * puyos * multiplier;
+}
+
 struct ChainStepResult {
     // The caller's chain number when something vanished in the step, else 0.
     std::uint64_t chain = 0;
     StepConnections connections;
 
     // Computed on demand; a chain number of 20 or more with groups panics.
-    std::uint64_t score() const;
+    std::uint64_t score() const { return step_score(chain, connections); }
 };
 
 class ChainResult {
 public:
     ChainResult() = default;
     explicit ChainResult(std::vector<ChainStepResult> steps);
+    // For a producer that scored its steps as it made them: `score` is the
+    // sum of the steps' scores.
+    static ChainResult already_scored(std::vector<ChainStepResult> steps, std::uint64_t score) {
+        ChainResult r;
+        r.steps_ = std::move(steps);
+        r.score_ = score;
+        return r;
+    }
 
     const std::vector<ChainStepResult>& steps() const { return steps_; }
     std::uint64_t chain() const { return steps_.size(); }

@@ -22,18 +22,36 @@ namespace {
     return core.neighbourhood() & x;
 }
 
-// Appends one connection per group of `cells` (n of them), in seed order.
-// Fewer than eight cells of groups of four or more are necessarily one group.
-template <class List>
-[[gnu::always_inline]] inline void append_groups(List& out, Plane cells, unsigned n, PuyoType t) {
-    if (n == 0) return;
-    if (n < 8) {
-        out.emplace_back(Connection{std::nullopt, n, t});
-        return;
+// The groups one vanish removes, as plain records: at most 72 cells in
+// groups of four or more. Trivial, so a chain's worth costs nothing to set up.
+struct VanishedGroup {
+    std::uint8_t size;
+    PuyoType::Value puyotype;
+};
+
+struct VanishedGroups {
+    static constexpr unsigned CAPACITY = 18;
+
+    void add(PuyoType::Value t, unsigned n) { items[count++] = {static_cast<std::uint8_t>(n), t}; }
+    bool empty() const { return count == 0; }
+    const VanishedGroup* begin() const { return items; }
+    const VanishedGroup* end() const { return items + count; }
+
+    template <class List>
+    void append_to(List& out) const {
+        out.reserve(out.size() + count);
+        for (const VanishedGroup& g : *this) out.emplace_back(Connection{std::nullopt, g.size, g.puyotype});
     }
+
+    unsigned count;
+    VanishedGroup items[CAPACITY + 1];  // one spare for the branch-free records
+};
+
+// Records the groups of `cells` one by one, in seed order.
+[[gnu::always_inline]] inline void add_groups_by_seed(VanishedGroups& out, Plane cells, PuyoType::Value t) {
     while (!cells.is_empty()) {
         const Plane group = cells.lowest_seed().flood_fill(cells);
-        out.emplace_back(Connection{std::nullopt, group.popcount(), t});
+        out.add(t, group.popcount());
         cells = cells.and_not(group);
     }
 }
@@ -43,38 +61,54 @@ template <class List>
     return _pdep_u64(_pext_u64(bits, keep), deposit);
 }
 
-using Planes = std::array<Plane, 3>;
+// The three planes as separate values, so the chain loop keeps them in registers.
+struct Planes {
+    Plane p0, p1, p2;
+};
 
-template <class List>
-[[gnu::always_inline]] inline void vanish_planes(Planes& planes, List& out) {
-    const Plane colours = planes[2] & masks::GROUP_AREA;
-    const Plane red_blue = colours.and_not(planes[1]);
-    const Plane yellow_green = colours & planes[1];
+[[gnu::always_inline]] inline void vanish_planes(Planes& planes, VanishedGroups& out) {
+    const Plane colours = planes.p2 & masks::GROUP_AREA;
+    const Plane red_blue = colours.and_not(planes.p1);
+    const Plane yellow_green = colours & planes.p1;
     // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
-    const PlanePair s0 = vanishing_cells(PlanePair(red_blue.and_not(planes[0]), red_blue & planes[0]));
-    const PlanePair s1 = vanishing_cells(PlanePair(yellow_green.and_not(planes[0]), yellow_green & planes[0]));
+    const PlanePair s0 = vanishing_cells(PlanePair(red_blue.and_not(planes.p0), red_blue & planes.p0));
+    const PlanePair s1 = vanishing_cells(PlanePair(yellow_green.and_not(planes.p0), yellow_green & planes.p0));
     const PlanePair both = s0 | s1;
     if (both.is_empty()) return;
 
     const auto [red, blue] = s0.popcounts();
     const auto [yellow, green] = s1.popcounts();
-    out.reserve((red + blue + yellow + green) / 4);  // every group has at least four cells
-    append_groups(out, s0.high(), blue, PuyoType::BLUE);
-    append_groups(out, s0.low(), red, PuyoType::RED);
-    append_groups(out, s1.high(), green, PuyoType::GREEN);
-    append_groups(out, s1.low(), yellow, PuyoType::YELLOW);
+    // Fewer than eight cells of one colour in groups of four or more are one group.
+    if (((red | blue | yellow | green) & ~7u) == 0) {
+        // Each colour's record is written, and kept when the colour has cells.
+        unsigned k = 0;
+        out.items[k] = {static_cast<std::uint8_t>(blue), PuyoType::BLUE};
+        k += blue != 0;
+        out.items[k] = {static_cast<std::uint8_t>(red), PuyoType::RED};
+        k += red != 0;
+        out.items[k] = {static_cast<std::uint8_t>(green), PuyoType::GREEN};
+        k += green != 0;
+        out.items[k] = {static_cast<std::uint8_t>(yellow), PuyoType::YELLOW};
+        k += yellow != 0;
+        out.count = k;
+    } else {
+        add_groups_by_seed(out, s0.high(), PuyoType::BLUE);
+        add_groups_by_seed(out, s0.low(), PuyoType::RED);
+        add_groups_by_seed(out, s1.high(), PuyoType::GREEN);
+        add_groups_by_seed(out, s1.low(), PuyoType::YELLOW);
+    }
 
     const Plane all = both.low() | both.high();
-    const Plane ojama = planes[0].and_not(planes[1] | planes[2]);
+    const Plane ojama = planes.p0.and_not(planes.p1 | planes.p2);
     const Plane cleared = all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
-    planes[0] = planes[0].and_not(cleared);
-    planes[1] = planes[1].and_not(cleared);
-    planes[2] = planes[2].and_not(cleared);
+    planes.p0 = planes.p0.and_not(cleared);
+    planes.p1 = planes.p1.and_not(cleared);
+    planes.p2 = planes.p2.and_not(cleared);
 }
 
 [[gnu::always_inline]] inline void drop_planes(Planes& planes) {
-    const Plane falling = planes[0] | planes[2];  // neither EMPTY nor WALL
-    const Plane holes = falling.filled_below_top().and_not(planes[0] | planes[1] | planes[2]);
+    const Plane falling = planes.p0 | planes.p2;  // neither EMPTY nor WALL
+    const Plane holes = falling.filled_below_top().and_not(planes.p0 | planes.p1 | planes.p2);
     if (holes.is_empty()) return;
     const Plane keep = ~holes;
     const Plane deposit = holes.lanes_shortened_by_count();
@@ -87,9 +121,9 @@ template <class List>
         const Plane closed(close_up(q.low(), keep_lo, deposit_lo), close_up(q.high(), keep_hi, deposit_hi));
         return p.and_not(masks::COUNT_AREA) | closed;
     };
-    planes[0] = close_up_plane(planes[0]);
-    planes[1] = close_up_plane(planes[1]);
-    planes[2] = close_up_plane(planes[2]);
+    planes.p0 = close_up_plane(planes.p0);
+    planes.p1 = close_up_plane(planes.p1);
+    planes.p2 = close_up_plane(planes.p2);
 }
 
 }  // namespace
@@ -113,39 +147,76 @@ bool BitField::has_type(PuyoType t) const {
     return !type_plane(t.number()).is_empty();
 }
 
-template <class List>
-void BitField::vanish_into(List& out) {
-    vanish_planes(planes_, out);
+ConnectionList BitField::vanish() {
+    Planes planes{planes_[0], planes_[1], planes_[2]};
+    VanishedGroups groups;
+    groups.count = 0;
+    vanish_planes(planes, groups);
+    planes_ = {planes.p0, planes.p1, planes.p2};
+    ConnectionList out;
+    if (!groups.empty()) groups.append_to(out);
+    return out;
 }
 
-template void BitField::vanish_into(ConnectionList&);
-template void BitField::vanish_into(StepConnections&);
+void BitField::drop() {
+    Planes planes{planes_[0], planes_[1], planes_[2]};
+    drop_planes(planes);
+    planes_ = {planes.p0, planes.p1, planes.p2};
+}
 
-void BitField::drop() { drop_planes(planes_); }
+ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
+    Planes planes{planes_[0], planes_[1], planes_[2]};
+    VanishedGroups groups;
+    groups.count = 0;
+    vanish_planes(planes, groups);
+    drop_planes(planes);
+    planes_ = {planes.p0, planes.p1, planes.p2};
+    ChainStepResult step;
+    if (!groups.empty()) {
+        groups.append_to(step.connections);
+        step.chain = num_chain;
+    }
+    return step;
+}
 
 ChainResult BitField::chain() {
-    // The passes work on a local copy that can stay in registers.
-    Planes planes = planes_;
-    std::vector<ChainStepResult> steps;
+    // First all passes, on planes held in registers and with the groups as
+    // plain records (no call in the loop); then the result, allocated once at
+    // its exact size.
+    Planes planes{planes_[0], planes_[1], planes_[2]};
+    VanishedGroups passes[MAX_CHAIN_PASSES];
+    std::uint64_t recorded = 0;
     for (std::uint64_t n = 1;; ++n) {
-        ChainStepResult step;
-        vanish_planes(planes, step.connections);
-        if (step.connections.empty()) {
+        VanishedGroups& groups = passes[recorded];
+        groups.count = 0;
+        vanish_planes(planes, groups);
+        if (groups.empty()) {
             // After a drop the field is settled: a pass without groups changes nothing.
             if (n > 1) break;
             const Planes before = planes;
             drop_planes(planes);
-            if (((planes[0] ^ before[0]) | (planes[1] ^ before[1]) | (planes[2] ^ before[2])).is_empty()) break;
+            if (((planes.p0 ^ before.p0) | (planes.p1 ^ before.p1) | (planes.p2 ^ before.p2)).is_empty()) break;
         } else {
             drop_planes(planes);
-            step.chain = n;
         }
-        if (steps.empty()) steps.reserve(MAX_CHAIN_PASSES);
-        steps.push_back(std::move(step));
-        if (n == MAX_CHAIN_PASSES) break;
+        if (++recorded == MAX_CHAIN_PASSES) break;
     }
-    planes_ = planes;  // before scoring, which may panic on a 20th vanishing pass
-    return ChainResult(std::move(steps));
+    planes_ = {planes.p0, planes.p1, planes.p2};
+
+    std::vector<ChainStepResult> steps;
+    std::uint64_t score = 0;
+    if (recorded) steps.reserve(recorded);
+    for (std::uint64_t i = 0; i < recorded; ++i) {
+        ChainStepResult& step = steps.emplace_back();
+        const VanishedGroups& groups = passes[i];
+        if (groups.empty()) continue;  // the drop-only first pass
+        step.chain = i + 1;
+        groups.append_to(step.connections);
+        // A vanishing 20th pass cannot be scored: it panics here, with the
+        // field as the passes left it.
+        score += step_score(step.chain, groups);
+    }
+    return ChainResult::already_scored(std::move(steps), score);
 }
 
 ConnectionList BitField::get_vanishable_connections() const {

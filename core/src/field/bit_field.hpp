@@ -52,24 +52,13 @@ public:
     bool is_all_clear() const { return (occupied() & masks::COUNT_AREA).is_empty(); }
     std::uint64_t get_num_puyos() const { return (occupied() & masks::COUNT_AREA).popcount(); }
 
-    ConnectionList vanish() {
-        ConnectionList out;
-        vanish_into(out);
-        return out;
-    }
+    ConnectionList vanish();
     void drop();
-    // The provided chain, with the same steps and results. A pass that finds
-    // no group after a drop ends the chain without dropping again: the field
-    // is already settled.
+    // The provided chain and step, with the same steps and results. A chain
+    // pass that finds no group after a drop ends the chain without dropping
+    // again: the field is already settled.
     ChainResult chain();
-    // As the provided step, with the groups written straight into the step.
-    ChainStepResult step_chain(std::uint64_t num_chain) {
-        ChainStepResult step;
-        vanish_into(step.connections);
-        drop();
-        step.chain = step.connections.empty() ? 0 : num_chain;
-        return step;
-    }
+    ChainStepResult step_chain(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
 
     bool operator==(const BitField& o) const {
@@ -81,10 +70,6 @@ public:
     }
 
 private:
-    // Appends the vanishing groups to `out` (ConnectionList or StepConnections).
-    template <class List>
-    void vanish_into(List& out);
-
     Plane occupied() const { return planes_[0] | planes_[1] | planes_[2]; }
     // The cells holding type code `code` (0..7).
     Plane type_plane(unsigned code) const;
