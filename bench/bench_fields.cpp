@@ -126,10 +126,20 @@ void register_all() {
 // Keeps each run's time per iteration by name, beside the normal console output.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // With repetitions, the fastest repetition (or the median, when only
+    // aggregates are reported) stands for the benchmark.
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                ns_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string name = run.run_name.str();
+            const double ns = run.GetAdjustedCPUTime();
+            if (run.run_type == Run::RT_Iteration) {
+                const auto it = ns_.find(name);
+                if (it == ns_.end() || ns < it->second) ns_[name] = ns;
+            } else if (run.aggregate_name == "median" && !ns_.count(name)) {
+                ns_[name] = ns;
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 

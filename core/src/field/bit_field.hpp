@@ -40,14 +40,20 @@ public:
 
     std::optional<Position> put(std::uint64_t x, PuyoType t) {
         if (x >= FIELD_WIDTH) return std::nullopt;  // beyond the grid every lane bit is frame
-        const std::uint64_t y = landing_row(x);
-        const Plane cell = Plane::cell(x, y);
-        if (cell.intersects(occupied())) return std::nullopt;
-        write(cell, t);
+        const unsigned h = occupied_from_floor(x);
+        // A lane without an empty cell lands on row 0, which is then occupied.
+        if (h == 16) return std::nullopt;
+        const std::uint64_t y = 15 - h;
+        add_code(Plane::cell(x, y), t);  // the landing cell is empty
         return Position{x, y};
     }
 
-    std::uint64_t get_height(std::uint64_t x) const { return 14 - landing_row(x); }
+    // 14 minus the landing row: 18446744073709551615 beyond the grid.
+    std::uint64_t get_height(std::uint64_t x) const {
+        if (x >= FIELD_WIDTH) return std::uint64_t{14} - 15;
+        const unsigned h = occupied_from_floor(x);
+        return h == 16 ? 14 : std::uint64_t{h} - 1;
+    }
     bool has_type(PuyoType t) const;
     bool is_all_clear() const { return (occupied() & masks::COUNT_AREA).is_empty(); }
     std::uint64_t get_num_puyos() const { return (occupied() & masks::COUNT_AREA).popcount(); }
@@ -79,21 +85,23 @@ private:
                               unsigned{cell.intersects(planes_[2])} << 2;
         return PuyoType::from_number_unchecked(code);
     }
-    void write(Plane cell, PuyoType t) {
+    // Writes t's code into an empty cell, or over any cell.
+    void add_code(Plane cell, PuyoType t) {
         const unsigned code = t.number() & 7;
-        for (unsigned k = 0; k < 3; ++k)
-            planes_[k] = (code >> k & 1) ? planes_[k] | cell : planes_[k].and_not(cell);
+        for (unsigned k = 0; k < 3; ++k) planes_[k] |= cell & Plane::all_if(code >> k & 1);
+    }
+    void write(Plane cell, PuyoType t) {
+        for (Plane& p : planes_) p = p.and_not(cell);
+        add_code(cell, t);
     }
 
-    // Row of the lowest empty cell of column x over all sixteen rows (0 when
-    // the column has none), and 15 beyond the grid.
-    std::uint64_t landing_row(std::uint64_t x) const {
-        if (x >= FIELD_WIDTH) return 15;
+    // The number of occupied cells of column x (0..7) counted from the floor
+    // (row 15) up to its first empty cell: 16 when the column has none.
+    unsigned occupied_from_floor(std::uint64_t x) const {
         const Plane empty = ~occupied();
         const std::uint64_t half = x >> 2 ? empty.high() : empty.low();
         const unsigned lane = static_cast<unsigned>(half >> (16 * (x & 3))) & 0xFFFF;
-        const unsigned h = _tzcnt_u32(lane | 0x10000);  // 16 for a full lane
-        return h == 16 ? 0 : 15 - h;
+        return _tzcnt_u32(lane | 0x10000);
     }
 
     alignas(16) std::array<Plane, 3> planes_;

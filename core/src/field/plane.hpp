@@ -28,12 +28,16 @@ public:
         return Plane(half[0], half[1]);
     }
 
-    // The single bit of (x, y) for x <= 7, y <= 15.
+    // The single bit of (x, y) for x <= 7, y <= 15: a one in the column's
+    // half, shifted to the cell's place in it.
     static Plane cell(std::uint64_t x, std::uint64_t y) {
-        const std::uint64_t bit = std::uint64_t{1} << ((16 * x + 15 - y) & 63);
-        const std::uint64_t high = x >> 2;
-        return Plane((high ^ 1) * bit, high * bit);
+        alignas(16) static constexpr std::uint64_t ones[2][2] = {{1, 0}, {0, 1}};
+        const __m128i one = _mm_load_si128(reinterpret_cast<const __m128i*>(ones[(x >> 2) & 1]));
+        return Plane(_mm_sll_epi64(one, _mm_cvtsi32_si128(static_cast<int>((16 * x + 15 - y) & 63))));
     }
+
+    // Every cell when `bit` is 1, none when it is 0.
+    static Plane all_if(unsigned bit) { return Plane(_mm_set1_epi64x(-static_cast<long long>(bit))); }
 
     // Bytes 0..15 are the little-endian 128-bit value.
     static Plane from_bytes(const std::array<std::uint8_t, 16>& bytes) {
