@@ -25,9 +25,11 @@ struct Planes {
 void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
     const Planes planes(field);
     const Plane empty = planes.empty();
+    // Cells with an empty cell above, left or right: only their groups count.
+    const Plane open_cells = empty.down() | empty.right() | empty.left();
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
         const Plane colour = planes.type_plane(code) & masks::GROUP_AREA;
-        for (Plane rest = colour; !rest.is_empty();) {
+        for (Plane rest = colour & open_cells; !rest.is_empty();) {
             const Plane group = rest.lowest_seed().flood_fill(colour);
             rest = rest.and_not(group);
             const unsigned size = group.popcount();

@@ -208,8 +208,8 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
     finds.reserve(candidates.size());
     for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainResult& result,
                                               const F& after) {
-        finds.push_back(FoundChain<F>{result.score(), result.chain(), after, {}, {}, {}, trigger(cand, rest),
-                                      std::nullopt});
+        finds.emplace_back(result.score(), result.chain(), after, std::vector<Hand>{}, std::vector<Pair>{},
+                           ConnectionList{}, trigger(cand, rest), std::nullopt);
     });
     return finds;
 }
