@@ -14,14 +14,9 @@ cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 BUILD=$(realpath -m "${TAVIK_SANITIZE_BUILD_DIR:-build/sanitize}")
 JOBS=${TAVIK_JOBS:-2}
-# TAVIK_SANITIZE_PYTHON: 0 skips the extension, 1 forces it; by default it runs
-# once every class is in the tree.
+# TAVIK_SANITIZE_PYTHON=0 skips the extension and the Python suite.
 WITH_PYTHON=ON
-case "${TAVIK_SANITIZE_PYTHON:-auto}" in
-  0) WITH_PYTHON=OFF ;;
-  1) ;;
-  *) if [ ! -f python/src/module.cpp ] || [ -f python/src/pending_classes.cpp ]; then WITH_PYTHON=OFF; fi ;;
-esac
+if [ "${TAVIK_SANITIZE_PYTHON:-1}" = "0" ]; then WITH_PYTHON=OFF; fi
 
 # The interpreter itself, not a wrapper script that a version manager may put on PATH.
 PY_EXE=$("$PYTHON" -c 'import sys; print(sys.executable)')

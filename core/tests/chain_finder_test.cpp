@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <set>
 #include <string>
@@ -221,6 +222,16 @@ TYPED_TEST(ChainFinderTest, RecursiveDepthZeroAndOne) {
     const auto f = rows<TypeParam>({"BB", "RRR"});
     EXPECT_TRUE(ChainFinder::find_by_extend_recursive(f, 0).empty());
     EXPECT_EQ(debugs(ChainFinder::find_by_extend_recursive(f, 1)), debugs(ChainFinder::find_by_extend(f)));
+}
+
+TYPED_TEST(ChainFinderTest, RecursiveSearchStopsOnceALevelAddsNothing) {
+    // Each red find clears the field, so no level past the first adds a find:
+    // even the largest depth ends, with the first level's finds sorted.
+    const auto f = rows<TypeParam>({"RRR"});
+    const auto finds = ChainFinder::find_by_extend_recursive(f, UINT64_MAX);
+    EXPECT_EQ(debugs(finds), debugs(ChainFinder::find_by_extend_recursive(f, 2)));
+    EXPECT_EQ(finds.size(), ChainFinder::find_by_extend(f).size());
+    EXPECT_TRUE(ChainFinder::find_by_extend_recursive(TypeParam{}, UINT64_MAX).empty());
 }
 
 TYPED_TEST(ChainFinderTest, RecursiveDepthTwoKeepsEarlierFindsAndSortsStably) {

@@ -1,7 +1,9 @@
 // Field: the bit field, with the chain finder's searches on top of the
 // methods it shares with ArrayField; a 56-byte pickle state (the planes).
+#include "chain/chain_finder.hpp"
 #include "field/bit_field.hpp"
 #include "field_common.hpp"
+#include "found_chain.hpp"
 #include "state.hpp"
 
 namespace tavik::py {
@@ -18,14 +20,37 @@ struct BitFieldClass {
 
 using Methods = FieldClass<BitFieldClass>;
 
+// The searches read the field under a shared borrow and never change it.
+PyObject* find_chain(PyObject* self, PyObject*) {
+    return entry([&] {
+        BorrowShared<BitField> field(self);
+        return found_chain_list(ChainFinder::find_by_extend(field.get()));
+    });
+}
+
+PyObject* find_chain_recursive(PyObject* self, CallArgs args) {
+    return entry([&] {
+        BorrowShared<BitField> field(self);
+        auto [depth] = parse(args, "PyField.find_chain_recursive()", "depth");
+        return found_chain_list(ChainFinder::find_by_extend_recursive(field.get(), to_u64(depth)));
+    });
+}
+
+PyObject* find_chain_by_removal(PyObject* self, PyObject*) {
+    return entry([&] {
+        BorrowShared<BitField> field(self);
+        return found_chain_list(ChainFinder::find_by_removal(field.get()));
+    });
+}
+
 }  // namespace
 
 PyTypeObject* field_type() {
     static LazyType lazy;
     return create_once<BitField>(lazy, "Field", "tavik.Field", [](PyTypeObject& t) {
-        static auto table = Methods::methods(
-            // The chain finder's methods go here: find_chain, find_chain_recursive, find_chain_by_removal.
-        );
+        static auto table = Methods::methods(method_noargs("find_chain_by_removal", find_chain_by_removal),
+                                             method_noargs("find_chain", find_chain),
+                                             method<find_chain_recursive>("find_chain_recursive"));
         Methods::fill(t, table);
     });
 }

@@ -250,10 +250,14 @@ FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uin
     FoundChainList<F> finds = find_by_extend(field);
     for (std::uint64_t level = 2; level <= depth; ++level) {
         FoundChainList<F> made = extend_level(field, finds);
+        const bool grew = !made.empty();
         finds.reserve(finds.size() + made.size());
         std::move(made.begin(), made.end(), std::back_inserter(finds));
         std::stable_sort(finds.begin(), finds.end(),
                          [](const FoundChain<F>& a, const FoundChain<F>& b) { return a.score > b.score; });
+        // A level that adds nothing leaves the same finds, so every later level
+        // would add nothing too: stop, or a huge depth would never end.
+        if (!grew) break;
     }
     return finds;
 }
