@@ -99,9 +99,16 @@ def show_steps(title: str, field: Field) -> None:
     print(f"whole chain: {result.chain} steps, score {result.score}")
 
 
+def extensions(find: tavik.FoundChain) -> int:
+    # Earlier triggers of a recursive find show only in its debug text.
+    listed = repr(find).split("extensions: [", 1)[1].split("], trigger:", 1)[0]
+    return listed.count("Connection {")
+
+
 def describe(find: tavik.FoundChain) -> str:
     cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
-    return f"score {find.score:>6}, chain {find.chain:>2}, trigger at {cells}"
+    built = f" after {extensions(find)} earlier trigger(s)" if extensions(find) else ""
+    return f"score {find.score:>6}, chain {find.chain:>2}, trigger at {cells}{built}"
 
 
 def write_html(path: str, before: Field, after: Field | None, title: str) -> None:
@@ -148,12 +155,12 @@ def main(argv: list[str]) -> int:
         field = built
 
     # Every legal hand for one pair, the expansion a search engine does per node.
-    pair = Pair(PuyoType.RED, PuyoType.RED)
-    best = max(
-        ((hand, field.clone().put_hand(hand, pair).chain()) for hand in Hand.enumerate()),
-        key=lambda item: item[1].score,
-    )
-    print(f"best of the 22 hands for {pair!r}: {best[0]!r}, score {best[1].score}")
+    for pair in (Pair(PuyoType.RED, PuyoType.RED), Pair(PuyoType.YELLOW, PuyoType.GREEN)):
+        hand, result = max(
+            ((hand, field.clone().put_hand(hand, pair).chain()) for hand in Hand.enumerate()),
+            key=lambda item: item[1].score,
+        )
+        print(f"best of the 22 hands for {pair!r}: {hand!r}, chain {result.chain}, score {result.score}")
 
     show_steps("the 19-chain", nineteen)
 
@@ -170,7 +177,8 @@ def main(argv: list[str]) -> int:
         print(f"{name}: {len(finds)} finds")
         for find in finds[:3]:
             print("   " + describe(find))
-        if finds and (overall is None or finds[0].score > overall.score):
+        # A recursive find builds on earlier triggers; the best one-step find replays by hand.
+        if finds and name != "find_chain_recursive(2)" and (overall is None or finds[0].score > overall.score):
             overall = finds[0]
 
     if overall is not None:
@@ -185,10 +193,12 @@ def main(argv: list[str]) -> int:
 def trigger_field(field: Field, find: tavik.FoundChain) -> Field:
     """The field just before the find fires: trigger puyos in place, or a removed group gone."""
     fired = field.clone()
-    removal = "depth: Some(" in repr(find)
-    colour = PuyoType.EMPTY if removal else trigger_colour(find)
-    for x, y in find.trigger:
-        fired.set(x, y, colour)
+    if "depth: Some(" in repr(find):
+        for x, y in find.trigger:
+            fired.set(x, y, PuyoType.EMPTY)
+    else:
+        for x, _ in find.trigger:
+            fired.put(x, trigger_colour(find))
     return fired
 
 
