@@ -20,26 +20,53 @@ struct Planes {
     }
 };
 
+// The cells of groups of one, two and three puyos, two colours at a time,
+// told apart by each cell's number of same-colour neighbours: a pair is two
+// cells with one neighbour each; a group of three has a middle with two
+// neighbours and no neighbour with two of its own, which no larger group has.
+struct SmallGroups {
+    PlanePair ones, twos, threes;
+};
+
+SmallGroups small_groups(PlanePair x) {
+    const PlanePair d = x & x.down(), u = x & x.up(), l = x & x.right(), r = x & x.left();
+    const PlanePair linked = d | u | l | r;
+    const PlanePair du = d | u, lr = l | r;
+    const PlanePair two_or_more = (d & u) | (l & r) | (du & lr);
+    const PlanePair three_or_more = (d & u & lr) | (l & r & du);
+    const PlanePair one_link = linked.and_not(two_or_more);
+    const PlanePair middles = two_or_more.and_not(three_or_more | two_or_more.beside());
+    return {x.and_not(linked), one_link & one_link.beside(), middles.neighbourhood() & x};
+}
+
+// Every column where `open` has a cell gets the candidate (column, count, t).
+void insert_columns(ChainFinder::CandidateSet& set, Plane open, std::uint64_t count, PuyoType t) {
+    const std::uint64_t halves[2] = {open.low(), open.high()};
+    for (std::uint64_t x = 0; x < FIELD_WIDTH; ++x)
+        if (halves[x >> 2] >> (16 * (x & 3)) & 0xFFFF) set.insert(x, count, t);
+}
+
 }  // namespace
 
 void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
     const Planes planes(field);
     const Plane empty = planes.empty();
-    // Cells with an empty cell above, left or right: only their groups count.
-    const Plane open_cells = empty.down() | empty.right() | empty.left();
+    const Plane colours = planes.p2 & masks::GROUP_AREA;
+    const Plane red_blue = colours.and_not(planes.p1), yellow_green = colours & planes.p1;
+    // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
+    const SmallGroups pairs[2] = {
+        small_groups(PlanePair(red_blue.and_not(planes.p0), red_blue & planes.p0)),
+        small_groups(PlanePair(yellow_green.and_not(planes.p0), yellow_green & planes.p0)),
+    };
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
-        const Plane colour = planes.type_plane(code) & masks::GROUP_AREA;
-        for (Plane rest = colour & open_cells; !rest.is_empty();) {
-            const Plane group = rest.lowest_seed().flood_fill(colour);
-            rest = rest.and_not(group);
-            const unsigned size = group.popcount();
-            if (size > 3) continue;
-            // Empty cells above, left and right of the group, by column.
-            const Plane open = (group.up() | group.left() | group.right()) & empty;
-            const std::uint64_t halves[2] = {open.low(), open.high()};
-            for (std::uint64_t x = 0; x < FIELD_WIDTH; ++x)
-                if (halves[x >> 2] >> (16 * (x & 3)) & 0xFFFF)
-                    set.insert(x, 4 - size, PuyoType::from_number_unchecked(code));
+        const SmallGroups& g = pairs[(code - PuyoType::RED) >> 1];
+        const bool high = code & 1;
+        const PuyoType t = PuyoType::from_number_unchecked(code);
+        std::uint64_t count = 3;
+        for (const PlanePair& size : {g.ones, g.twos, g.threes}) {
+            const Plane cells = high ? size.high() : size.low();
+            // Empty cells above, left and right of the groups: a puyo dropped there joins one.
+            insert_columns(set, (cells.up() | cells.left() | cells.right()) & empty, count--, t);
         }
     }
 }

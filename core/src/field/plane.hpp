@@ -162,7 +162,8 @@ public:
     PlanePair down() const { return PlanePair(_mm256_srli_epi16(v_, 1)); }
     PlanePair right() const { return PlanePair(_mm256_bslli_epi128(v_, 2)); }
     PlanePair left() const { return PlanePair(_mm256_bsrli_epi128(v_, 2)); }
-    PlanePair neighbourhood() const { return *this | up() | down() | left() | right(); }
+    PlanePair beside() const { return up() | down() | left() | right(); }
+    PlanePair neighbourhood() const { return *this | beside(); }
 
     friend PlanePair operator&(PlanePair a, PlanePair b) { return PlanePair(_mm256_and_si256(a.v_, b.v_)); }
     friend PlanePair operator|(PlanePair a, PlanePair b) { return PlanePair(_mm256_or_si256(a.v_, b.v_)); }
