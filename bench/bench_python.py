@@ -1,14 +1,20 @@
 """Python-level call costs of tavik, as ratios to a bare built-in method call.
 
-    python bench/bench_python.py [--repeat N]
+    python bench/bench_python.py [--repeat N] [--core build/dev/tavik_bench]
 
 Every figure is the best of several timeit runs, measured in this run beside the baseline
-`(0).bit_length()`, because absolute numbers on a shared machine drift.
+`(0).bit_length()`, because absolute numbers on a shared machine drift. With --core, the
+core benchmark binary times the same search on the same field right after, so the cost of
+turning finds into Python objects shows as a ratio.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
+import os
+import subprocess
+import tempfile
 import timeit
 
 import tavik
@@ -17,6 +23,8 @@ NINETEEN_CHAIN = (
     ".G.BRG GBRRYR RRYYBY RGYRBR YGYRBY YGBGYR GRBGYR BRBYBY RYYBYY BRBYBR BGBYRR YGBGBG RBGBGG"
 ).split()
 MID_GAME = ["B.....", "RG....", "RYY...", "BGYB..", "BGRBR.", "RRGYRR"]
+# The core benchmark's "midgame" search field, so the two runs time the same search.
+FINDER_FIELD = ["..Y...", ".GB..R", "RRYGBY", "BBYRGG", "GYBRRB", "GYYBRB"]
 
 
 def rows(text_rows: list[str]) -> list[str]:
@@ -36,6 +44,7 @@ def expand_hands(field, hands, pair):
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--core", help="path of the tavik_bench binary, to compare find_chain() with the core search")
     args = parser.parse_args()
     repeat = args.repeat
 
@@ -62,7 +71,8 @@ def main() -> None:
             "22-hand expansion": (lambda: expand_hands(f, hands, pair), 2_000),
         }
         if cls is tavik.Field:
-            cases["find_chain() mid-game"] = (lambda: f.find_chain(), 2_000)
+            finder = cls.from_str_array(rows(FINDER_FIELD))
+            cases["find_chain() mid-game"] = (lambda: finder.find_chain(), 2_000)
         results[cls.__name__] = {name: best_ns(fn, n, repeat) for name, (fn, n) in cases.items()}
 
     print(f"{'operation':28} {'Field ns':>10} {'x base':>8} {'ArrayField ns':>14} {'x base':>8} {'AF/F':>6}")
@@ -72,6 +82,26 @@ def main() -> None:
         if af is not None:
             line += f" {af:14.1f} {af / baseline:8.2f} {af / ns:6.2f}"
         print(line)
+
+    if args.core:
+        core_ns = core_search_ns(args.core)
+        python_ns = results["Field"]["find_chain() mid-game"]
+        print(f"\nfind_chain() mid-game: core search {core_ns:.1f} ns, from Python {python_ns:.1f} ns;")
+        print(f"call and conversion to FoundChain objects {python_ns - core_ns:.1f} ns, "
+              f"{(python_ns - core_ns) / core_ns:.2f} times the search")
+
+
+def core_search_ns(binary: str) -> float:
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "core.json")
+        subprocess.run(
+            [binary, "--benchmark_filter=^find_by_extend/midgame", f"--benchmark_out={out}",
+             "--benchmark_out_format=json", "--benchmark_repetitions=5"],
+            capture_output=True, check=True,
+        )
+        with open(out, encoding="utf-8") as f:
+            runs = json.load(f)["benchmarks"]
+    return min(r["real_time"] for r in runs if r.get("run_type") == "iteration")
 
 
 if __name__ == "__main__":
