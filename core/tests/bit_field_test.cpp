@@ -329,6 +329,17 @@ TEST(BitFieldTest, AWallFallsOnlyUnderAFallingPuyo) {
     EXPECT_EQ(under.get_num_puyos(), 2u);
 }
 
+TEST(BitFieldTest, APuyoFallsIntoAMissingFloorCell) {
+    BitField f;
+    f.set(3, 15, PuyoType::EMPTY);
+    f.set(3, 5, PuyoType::RED);
+    f.set(4, 5, PuyoType::BLUE);  // the floor beside it still holds
+    f.drop();
+    EXPECT_EQ(f.get(3, 15), PuyoType::RED) << f.debug();
+    EXPECT_EQ(f.get(3, 14), PuyoType::EMPTY);
+    EXPECT_EQ(f.get(4, 14), PuyoType::BLUE);
+}
+
 TEST(BitFieldTest, VanishableConnectionsTouchAnEmptyCell) {
     BitField single;
     single.set(1, 14, PuyoType::RED);
