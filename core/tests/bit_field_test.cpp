@@ -329,6 +329,26 @@ TEST(BitFieldTest, AWallFallsOnlyUnderAFallingPuyo) {
     EXPECT_EQ(under.get_num_puyos(), 2u);
 }
 
+TEST(BitFieldTest, APuyoFallsIntoAMissingFloorCell) {
+    BitField f;
+    f.set(3, 15, PuyoType::EMPTY);
+    f.set(3, 5, PuyoType::RED);
+    f.set(4, 5, PuyoType::BLUE);  // the floor beside it still holds
+    f.drop();
+    EXPECT_EQ(f.get(3, 15), PuyoType::RED) << f.debug();
+    EXPECT_EQ(f.get(3, 14), PuyoType::EMPTY);
+    EXPECT_EQ(f.get(4, 14), PuyoType::BLUE);
+
+    // The same through a chain, whose drops after a vanish take a shortcut.
+    BitField c;
+    c.set(3, 15, PuyoType::EMPTY);
+    for (std::uint64_t y = 11; y <= 14; ++y) c.set(3, y, PuyoType::RED);
+    c.set(3, 10, PuyoType::BLUE);
+    EXPECT_EQ(c.chain().chain(), 1u);
+    EXPECT_EQ(c.get(3, 15), PuyoType::BLUE) << c.debug();
+    EXPECT_EQ(c.get_num_puyos(), 0u);  // row 15 does not count
+}
+
 TEST(BitFieldTest, VanishableConnectionsTouchAnEmptyCell) {
     BitField single;
     single.set(1, 14, PuyoType::RED);

@@ -75,6 +75,14 @@ public:
         ++size_;
         return *c;
     }
+    // Appends n groups, the i-th made by make(i), behind one capacity check.
+    template <class Make>
+    void append(std::size_t n, Make&& make) {
+        reserve(size_ + n);
+        Connection* const out = data() + size_;
+        for (std::size_t i = 0; i < n; ++i) new (out + i) Connection(make(i));
+        size_ += static_cast<std::uint32_t>(n);
+    }
     void clear() {
         for (Connection& c : *this) c.~Connection();
         size_ = 0;

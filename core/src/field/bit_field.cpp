@@ -37,10 +37,12 @@ struct VanishedGroups {
     const VanishedGroup* begin() const { return items; }
     const VanishedGroup* end() const { return items + count; }
 
-    template <class List>
-    void append_to(List& out) const {
+    void append_to(ConnectionList& out) const {
         out.reserve(out.size() + count);
         for (const VanishedGroup& g : *this) out.emplace_back(Connection{std::nullopt, g.size, g.puyotype});
+    }
+    void append_to(StepConnections& out) const {
+        out.append(count, [this](std::size_t i) { return Connection{std::nullopt, items[i].size, items[i].puyotype}; });
     }
 
     unsigned count;
@@ -100,15 +102,37 @@ struct Planes {
 
     const Plane all = both.low() | both.high();
     const Plane ojama = planes.p0.and_not(planes.p1 | planes.p2);
-    const Plane cleared = all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
+    // Most fields hold no ojama: the branch keeps the neighbourhood off the
+    // path from one pass to the next.
+    const Plane cleared = ojama.is_empty() ? all : all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
     planes.p0 = planes.p0.and_not(cleared);
     planes.p1 = planes.p1.and_not(cleared);
     planes.p2 = planes.p2.and_not(cleared);
 }
 
-[[gnu::always_inline]] inline void drop_planes(Planes& planes) {
+// The empty cells under a column's top: the ones a drop closes up.
+[[gnu::always_inline]] inline Plane holes_under_tops(const Planes& planes) {
     const Plane falling = planes.p0 | planes.p2;  // neither EMPTY nor WALL
-    const Plane holes = falling.filled_below_top().and_not(planes.p0 | planes.p1 | planes.p2);
+    return falling.filled_below_top().and_not(falling | planes.p1);
+}
+
+// Right after a vanish nearly every field has holes, so there the drop need
+// not find them exactly: with the floor whole and no WALL among the cells that
+// fall, all empty cells of the count area will do, as those above a column's
+// top have nothing over them to move. That skips the smear to each column's
+// top, the longest step of a drop.
+[[gnu::always_inline]] inline Plane holes_after_vanish(const Planes& planes) {
+    const Plane falling = planes.p0 | planes.p2;
+    const Plane occupied = falling | planes.p1;
+    const Plane wall = planes.p1.and_not(falling);
+    if (masks::FLOOR.is_subset_of(occupied) && !wall.intersects(masks::COUNT_AREA))
+        return masks::COUNT_AREA.and_not(occupied);
+    return holes_under_tops(planes);
+}
+
+// Closes up `holes`: every empty cell under a column's top, and maybe empty
+// count-area cells with nothing falling over them.
+[[gnu::always_inline]] inline void drop_planes(Planes& planes, Plane holes) {
     if (holes.is_empty()) return;
     const Plane keep = ~holes;
     const Plane deposit = holes.lanes_shortened_by_count();
@@ -160,7 +184,7 @@ ConnectionList BitField::vanish() {
 
 void BitField::drop() {
     Planes planes{planes_[0], planes_[1], planes_[2]};
-    drop_planes(planes);
+    drop_planes(planes, holes_under_tops(planes));
     planes_ = {planes.p0, planes.p1, planes.p2};
 }
 
@@ -169,7 +193,7 @@ ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
     VanishedGroups groups;
     groups.count = 0;
     vanish_planes(planes, groups);
-    drop_planes(planes);
+    drop_planes(planes, groups.empty() ? holes_under_tops(planes) : holes_after_vanish(planes));
     planes_ = {planes.p0, planes.p1, planes.p2};
     ChainStepResult step;
     if (!groups.empty()) {
@@ -194,10 +218,10 @@ ChainResult BitField::chain() {
             // After a drop the field is settled: a pass without groups changes nothing.
             if (n > 1) break;
             const Planes before = planes;
-            drop_planes(planes);
+            drop_planes(planes, holes_under_tops(planes));
             if (((planes.p0 ^ before.p0) | (planes.p1 ^ before.p1) | (planes.p2 ^ before.p2)).is_empty()) break;
         } else {
-            drop_planes(planes);
+            drop_planes(planes, holes_after_vanish(planes));
         }
         if (++recorded == MAX_CHAIN_PASSES) break;
     }
@@ -207,10 +231,11 @@ ChainResult BitField::chain() {
     std::uint64_t score = 0;
     if (recorded) steps.reserve(recorded);
     for (std::uint64_t i = 0; i < recorded; ++i) {
-        ChainStepResult& step = steps.emplace_back();
         const VanishedGroups& groups = passes[i];
+        // Built from its chain number: an empty emplace_back() would
+        // value-initialise the step, zeroing all 120 bytes first.
+        ChainStepResult& step = steps.emplace_back(groups.empty() ? 0 : i + 1);
         if (groups.empty()) continue;  // the drop-only first pass
-        step.chain = i + 1;
         groups.append_to(step.connections);
         // A vanishing 20th pass cannot be scored: it panics here, with the
         // field as the passes left it.

@@ -196,6 +196,8 @@ inline constexpr Plane FRAME =
     Plane::from_lanes({0xFFFF, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0xFFFF});
 // Columns 1..6, rows 2..14: the cells that count and fall.
 inline constexpr Plane COUNT_AREA = Plane::from_lanes({0, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0});
+// Columns 1..6, row 15: the floor under the cells that fall.
+inline constexpr Plane FLOOR = Plane::from_lanes({0, 1, 1, 1, 1, 1, 1, 0});
 // Columns 1..6, rows 3..14: the cells that form groups.
 inline constexpr Plane GROUP_AREA = Plane::from_lanes({0, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0x1FFE, 0});
 inline constexpr Plane LOW_HALF = Plane(~std::uint64_t{0}, 0);
