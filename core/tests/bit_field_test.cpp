@@ -66,6 +66,12 @@ TEST(PlaneTest, MasksAndCounts) {
     EXPECT_EQ(Plane(0x0100, 0x0030'0000).filled_below_top(), Plane(0x01FF, 0x003F'0000));
 }
 
+TEST(PlaneTest, ColumnsListsTheColumnsHoldingMembers) {
+    EXPECT_EQ(Plane().columns(), 0u);
+    EXPECT_EQ(masks::FRAME.columns(), 0xFFu);
+    EXPECT_EQ((Plane::cell(1, 14) | Plane::cell(4, 1) | Plane::cell(6, 8)).columns(), 0b0101'0010u);
+}
+
 TEST(PlaneTest, SeedOrderTakesTheHighHalfFirstAndFillsFourWays) {
     const Plane cells = Plane::cell(1, 14) | Plane::cell(5, 3) | Plane::cell(4, 10);
     EXPECT_EQ(cells.lowest_seed(), Plane::cell(4, 10));

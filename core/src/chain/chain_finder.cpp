@@ -1,5 +1,7 @@
 #include "chain/chain_finder.hpp"
 
+#include <bit>
+
 #include "field/plane.hpp"
 
 namespace tavik {
@@ -41,9 +43,8 @@ SmallGroups small_groups(PlanePair x) {
 
 // Every column where `open` has a cell gets the candidate (column, count, t).
 void insert_columns(ChainFinder::CandidateSet& set, Plane open, std::uint64_t count, PuyoType t) {
-    const std::uint64_t halves[2] = {open.low(), open.high()};
-    for (std::uint64_t x = 0; x < FIELD_WIDTH; ++x)
-        if (halves[x >> 2] >> (16 * (x & 3)) & 0xFFFF) set.insert(x, count, t);
+    for (unsigned columns = open.columns(); columns; columns &= columns - 1)
+        set.insert(static_cast<std::uint64_t>(std::countr_zero(columns)), count, t);
 }
 
 }  // namespace

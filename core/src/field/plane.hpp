@@ -71,6 +71,11 @@ public:
     Plane and_not(Plane o) const { return Plane(_mm_andnot_si128(o.v_, v_)); }
 
     bool is_empty() const { return _mm_testz_si128(v_, v_); }
+    // Bit x set when column x holds a member.
+    unsigned columns() const {
+        const unsigned empty_lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v_, _mm_setzero_si128())));
+        return static_cast<unsigned>(_pext_u32(~empty_lanes, 0x5555));
+    }
     bool intersects(Plane o) const { return !_mm_testz_si128(v_, o.v_); }
     bool is_subset_of(Plane o) const { return _mm_testc_si128(o.v_, v_); }
     friend bool operator==(Plane a, Plane b) { return (a ^ b).is_empty(); }
