@@ -5,19 +5,35 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "text.hpp"
-
 namespace tavik {
 
 namespace {
 
+// Strict: overlong forms, surrogates and values above U+10FFFF are invalid too.
 bool valid_utf8(std::string_view s) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     for (std::size_t pos = 0; pos < s.size();) {
-        const std::size_t start = pos;
-        const char32_t c = text::next_utf8(s, pos);
-        // U+FFFD written out in full is fine; a one-byte step to it is not.
-        if (c == U'\uFFFD' && pos - start != 3) return false;
-        if (c >= 0xD800 && c < 0xE000) return false;
+        const unsigned char lead = byte(pos);
+        if (lead < 0x80) {
+            ++pos;
+            continue;
+        }
+        // The lead byte fixes the length and the range of the first continuation byte.
+        std::size_t extra = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
+        else if (lead == 0xE0) extra = 2, low = 0xA0;
+        else if (lead == 0xED) extra = 2, high = 0x9F;
+        else if (lead >= 0xE1 && lead <= 0xEF) extra = 2;
+        else if (lead == 0xF0) extra = 3, low = 0x90;
+        else if (lead == 0xF4) extra = 3, high = 0x8F;
+        else if (lead >= 0xF1 && lead <= 0xF3) extra = 3;
+        else return false;
+        if (s.size() - pos <= extra) return false;
+        if (byte(pos + 1) < low || byte(pos + 1) > high) return false;
+        for (std::size_t i = 2; i <= extra; ++i)
+            if ((byte(pos + i) & 0xC0) != 0x80) return false;
+        pos += extra + 1;
     }
     return true;
 }

@@ -110,9 +110,11 @@ void parse_into(const CallArgs& args, const char* location, const char* const* n
     if (used_keywords < keywords.count()) {
         for (Py_ssize_t k = 0; k < keywords.count(); ++k) {
             if (k < 64 && (taken >> k & 1)) continue;
+            // %U copies the name as it is: a lone surrogate cannot be encoded to UTF-8.
             Ref text = Ref::steal(PyObject_Str(keywords.at(k).first));
-            const std::string_view key = str_view(text.get());
-            raise(PyExc_TypeError, std::string(location) + " got an unexpected keyword argument: " + std::string(key));
+            if (!text) throw PythonError{};
+            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument: %U", location, text.get());
+            throw PythonError{};
         }
     }
 

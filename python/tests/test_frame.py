@@ -263,3 +263,20 @@ def test_results_leak_no_references():
         [h.rotation for h in hands]
     assert [sys.getrefcount(h) for h in hands] == before
     assert sys.getrefcount(Rotation.TOP) < 100
+
+
+@pytest.mark.parametrize(
+    "call, where",
+    [
+        (lambda kw: tavik.Pair(**kw), "Pair.__new__()"),
+        (lambda kw: tavik.Hand(**kw), "Hand.__new__()"),
+        (lambda kw: tavik.Field().get(0, 0, **kw), "PyField.get()"),
+        (lambda kw: tavik.ArrayField().set(0, 1, 4, **kw), "PyArrayField.set()"),
+        (lambda kw: tavik.Field().find_chain_recursive(1, **kw), "PyField.find_chain_recursive()"),
+    ],
+)
+def test_unexpected_keyword_with_a_lone_surrogate_is_a_type_error(call, where):
+    name = "\udc80k"
+    with pytest.raises(TypeError) as info:
+        call({name: 1})
+    assert info.value.args == (f"{where} got an unexpected keyword argument: {name}",)

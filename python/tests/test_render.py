@@ -103,6 +103,15 @@ BAD_UTF8 = b"\xff\xfe"
         ({b"NO_COLOR": BAD_UTF8}, True, True),
         ({b"CLICOLOR": BAD_UTF8}, True, True),
         ({b"CLICOLOR_FORCE": BAD_UTF8, b"NO_COLOR": b"1"}, True, False),
+        # Overlong forms, surrogates and values above U+10FFFF are not UTF-8 either.
+        ({b"CLICOLOR_FORCE": b"\xc0\x80"}, False, False),
+        ({b"CLICOLOR_FORCE": b"\xe0\x80\xb1"}, False, False),
+        ({b"CLICOLOR_FORCE": b"\xf0\x8f\xbf\xbf"}, False, False),
+        ({b"CLICOLOR_FORCE": b"\xed\xa0\x80"}, False, False),
+        ({b"CLICOLOR_FORCE": b"\xf4\x90\x80\x80"}, False, False),
+        ({b"CLICOLOR_FORCE": b"ok\xe2\x82"}, False, False),  # cut short
+        # The edges of the valid ranges do count as set.
+        ({b"CLICOLOR_FORCE": b"\xc2\x80\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf"}, False, True),
     ],
 )
 def test_colour_decision(env, terminal, colored):
