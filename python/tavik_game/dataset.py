@@ -8,6 +8,7 @@ more in scheduling than the search itself.
 
 from __future__ import annotations
 
+from array import array
 from collections.abc import Sequence
 
 import tavik
@@ -33,6 +34,21 @@ def _label_batch(fields: Sequence[tavik.Field], depth: int) -> list[tuple[int, i
         return [_best(f, depth) for f in fields]
     scores, chains = label_fields(list(fields), depth)
     return list(zip((int(s) for s in scores), (int(c) for c in chains)))
+
+
+def _label_packed(blob: bytes, count: int, depth: int) -> bytes:
+    size = len(blob) // count if count else 0
+    fields = []
+    for i in range(count):
+        f = tavik.Field()
+        f.__setstate__(blob[i * size : (i + 1) * size])
+        fields.append(f)
+    # Results go back packed too: a list of tuples crosses the wire item by item.
+    flat = array("q")
+    for score, chain in _label_batch(fields, depth):
+        flat.append(score)
+        flat.append(chain)
+    return flat.tobytes()
 
 
 def _check_label_args(fields: object, depth: object) -> list[tavik.Field]:
@@ -61,9 +77,15 @@ def label(fields: Sequence[tavik.Field], depth: int, client: object = None) -> l
     batches = _BATCHES_PER_WORKER * _worker_count(client)
     size = -(-len(fields) // batches)
     chunks = [fields[i : i + size] for i in range(0, len(fields), size)]
+    # One bytes object per batch: Dask serialises a list element by element,
+    # which costs more than the searches.
+    blobs = [b"".join(f.__getstate__() for f in c) for c in chunks]
+    counts = [len(c) for c in chunks]
     # pure=False: identical batches are still separate work, never deduplicated.
-    futures = client.map(_label_batch, chunks, depth=depth, pure=False)  # type: ignore[attr-defined]
+    futures = client.map(_label_packed, blobs, counts, depth=depth, pure=False)  # type: ignore[attr-defined]
     out: list[tuple[int, int]] = []
     for part in client.gather(futures):  # type: ignore[attr-defined]
-        out.extend(tuple(x) for x in part)  # type: ignore[misc]
+        flat = array("q")
+        flat.frombytes(part)
+        out.extend(zip(flat[0::2], flat[1::2]))
     return out
