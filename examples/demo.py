@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import html
 import os
+import re
 import sys
 
 import tavik
@@ -111,14 +112,72 @@ def describe(find: tavik.FoundChain) -> str:
     return f"score {find.score:>6}, chain {find.chain:>2}, trigger at {cells}{built}"
 
 
-def write_html(path: str, before: Field, after: Field | None, title: str) -> None:
-    right = after.get_html_string() if after is not None else "<p>no find</p>"
+_CELL = re.compile(r'<span style="([^"]*)">[^<]*</span>')
+_BACKGROUND = re.compile(r"background-color:\s*([^;]+)")
+
+
+def big_field(field: Field, marks=(), cls: str = "trigger") -> str:
+    """The field's own HTML fragment as a grid of cells large enough to read at a glance."""
+    colours = [_BACKGROUND.search(style) for style in _CELL.findall(field.get_html_string())]
+    columns = field.to_array()  # columns[x][y]
+    width, height = len(columns), len(columns[0])
+    cells = []
+    for i, found in enumerate(colours[: width * height]):
+        x, y = i % width, i // width
+        colour = found.group(1).strip() if found else "white"
+        name = NAMES.get(columns[x][y], "")
+        name = "" if name == "." else name[:1]
+        kind = " " + cls if (x, y) in marks else ""
+        kind += " fuzzy" if y < 2 else ""
+        cells.append(f'<div class="c{kind}" style="background:{colour}">{name}</div>')
+    return f'<div class="grid">{"".join(cells)}</div>'
+
+
+def chain_steps_html(start: Field) -> list[str]:
+    panels = []
+    work = start.clone()
+    number = 1
+    while number < 40:
+        before = work.clone()
+        step = work.step_chain(number)
+        if work == before:
+            break
+        changed = [(x, y) for x, (a, b) in enumerate(zip(before.to_array(), work.to_array()))
+                   for y, (p, q) in enumerate(zip(a, b)) if p != q and p != PuyoType.EMPTY]
+        panels.append(f'<figure>{big_field(before, changed, "vanish")}'
+                      f"<figcaption>step {number}<br>chain {step.chain}<br>score {step.score}</figcaption></figure>")
+        number += 1
+    return panels
+
+
+def write_html(path: str, before: Field, find: tavik.FoundChain | None, title: str) -> None:
+    if find is None:
+        body = f'<figure>{big_field(before)}<figcaption>no find</figcaption></figure>'
+    else:
+        cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
+        body = (
+            f'<figure>{big_field(before, set(find.trigger))}<figcaption>before<br>'
+            f"best find: score {find.score}<br>chain {find.chain}<br>trigger {cells}</figcaption></figure>"
+            f'<figure>{big_field(find.field)}<figcaption>after the chain</figcaption></figure>'
+            "<h2>the chain step by step</h2>"
+            + "".join(chain_steps_html(trigger_field(before, find)))
+        )
     page = f"""<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>tavik demo</title>
-<style>td {{ vertical-align: top; padding: 0 2em; }}</style></head>
+<style>
+body {{ font-family: sans-serif; margin: 1em 2em; }}
+figure {{ display: inline-flex; gap: 1em; align-items: flex-start; margin: 0 2em 2em 0; }}
+figcaption {{ font-size: 1.3em; line-height: 1.6; }}
+.grid {{ display: grid; grid-template-columns: repeat(6, 2.6em); gap: 2px; background: #888; padding: 2px; }}
+.c {{ height: 2.6em; border-radius: 40%; display: flex; align-items: center; justify-content: center;
+      font-weight: bold; color: #222; }}
+.c.fuzzy {{ opacity: .45; }}
+.c.trigger {{ outline: 4px solid #000; outline-offset: -4px; }}
+.c.vanish {{ outline: 4px dashed #f0f; outline-offset: -4px; }}
+</style></head>
 <body><h1>{html.escape(title)}</h1>
-<table><tr><th>before</th><th>after the best find</th></tr>
-<tr><td>{before.get_html_string()}</td><td>{right}</td></tr></table>
+<p>Framed cells set the chain off; dashed cells vanish or fall in that step.</p>
+{body}
 </body></html>
 """
     with open(path, "w", encoding="utf-8") as out:
@@ -185,7 +244,7 @@ def main(argv: list[str]) -> int:
         print("\nthe best find, before and after:")
         print(side_by_side(field.get_pretty_string(), overall.field.get_pretty_string()))
         show_steps("the best find", trigger_field(field, overall))
-    write_html(args.html, field, overall.field if overall else None, "tavik: best find")
+    write_html(args.html, field, overall, "tavik: best find")
     print(f"\nwrote {args.html}")
     return 0
 

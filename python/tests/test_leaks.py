@@ -250,7 +250,18 @@ def shared_by_the_interpreter(o) -> bool:
 
 
 def counts(objects):
+    # The type attribute cache holds a strong reference to the last name looked
+    # up in each of its slots, and which slot a name lands in differs from
+    # process to process: emptied right before counting, it cannot move a count.
+    sys._clear_type_cache()
     return [sys.getrefcount(o) for o in objects]
+
+
+def measure(watched, singletons):
+    """Memory first, counts last, the same way before and after the loop."""
+    gc.collect()
+    heap, resident = tracemalloc.get_traced_memory()[0], resident_bytes()
+    return heap, resident, counts(watched), counts(singletons)
 
 
 @pytest.mark.parametrize("fn, args, kwargs", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
@@ -262,14 +273,9 @@ def test_calls_release_what_they_take(fn, args, kwargs):
     tracemalloc.start()
     try:
         call_many(fn, args, kwargs, WARM_UP)
-        gc.collect()
-        refs_before, singletons_before = counts(watched), counts(singletons)
-        heap_before, resident_before = tracemalloc.get_traced_memory()[0], resident_bytes()
-
+        heap_before, resident_before, refs_before, singletons_before = measure(watched, singletons)
         call_many(fn, args, kwargs, ITERATIONS)
-        gc.collect()
-        heap_after, resident_after = tracemalloc.get_traced_memory()[0], resident_bytes()
-        refs_after, singletons_after = counts(watched), counts(singletons)
+        heap_after, resident_after, refs_after, singletons_after = measure(watched, singletons)
     finally:
         tracemalloc.stop()
 
