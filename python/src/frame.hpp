@@ -67,6 +67,8 @@ PyObject* entry(Body&& body) noexcept {
     } catch (const PythonError&) {
     } catch (const Panic& p) {
         set_panic(p.text());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();  // out of memory is an ordinary Exception callers can catch
     } catch (const std::exception& e) {
         set_panic(e.what());
     } catch (...) {

@@ -280,3 +280,28 @@ def test_unexpected_keyword_with_a_lone_surrogate_is_a_type_error(call, where):
     with pytest.raises(TypeError) as info:
         call({name: 1})
     assert info.value.args == (f"{where} got an unexpected keyword argument: {name}",)
+
+
+OUT_OF_MEMORY = r"""
+import resource
+import tavik
+try:  # a first C++ throw loads the unwinder, which needs memory of its own
+    tavik.Field().get(9, 0)
+except BaseException:
+    pass
+with open("/proc/self/statm") as f:
+    size = int(f.read().split()[0]) * resource.getpagesize()
+limit = size + 150 * 2**20
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+f = tavik.Field.from_str_array(["  Y   ", " GB  R", "RRYGBY", "BBYRGG"])
+try:
+    f.find_chain_recursive(30)
+except MemoryError:
+    print("MemoryError")
+"""
+
+
+def test_running_out_of_memory_raises_memory_error():
+    import subprocess
+    proc = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True, timeout=120)
+    assert proc.stdout == "MemoryError\n", proc.stderr
