@@ -1,5 +1,6 @@
 // ArrayField: the plain field, every cell checked against the grid; a
 // 512-byte pickle state (every cell).
+#include "python.hpp"
 #include "field/array_field.hpp"
 #include "field_common.hpp"
 #include "state.hpp"

@@ -1,4 +1,5 @@
 // ChainResult: the chain count and the total score of a whole chain.
+#include "python.hpp"
 #include "chain/chain_result.hpp"
 
 #include "classes.hpp"

@@ -1,4 +1,5 @@
 // ChainStepResult: one step's chain number, and its score computed on each read.
+#include "python.hpp"
 #include "chain/chain_result.hpp"
 #include "classes.hpp"
 #include "frame.hpp"

@@ -1,8 +1,6 @@
 #pragma once
 // The module's nine classes. Each getter creates its static class on first
 // call and returns the same object afterwards.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
 
 namespace tavik::py {
 

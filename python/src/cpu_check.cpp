@@ -1,9 +1,8 @@
 // Only C facilities here: inline C++ library code could be shared with (and
 // picked from) translation units built with AVX2.
+#include "python.hpp"
 #include "cpu_check.hpp"
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
 #include <cpuid.h>
 
 #include <cstdint>

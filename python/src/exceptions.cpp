@@ -1,3 +1,4 @@
+#include "python.hpp"
 #include "exceptions.hpp"
 
 namespace tavik::py {

@@ -1,9 +1,8 @@
 #pragma once
 // The extension's own exception classes. Each is created on first use and
 // kept for the life of the process; none is a module attribute.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
 
+#include "python.hpp"
 #include <string_view>
 
 namespace tavik::py {

@@ -1,5 +1,6 @@
 // Field: the bit field, with the chain finder's searches on top of the
 // methods it shares with ArrayField; a 56-byte pickle state (the planes).
+#include "python.hpp"
 #include "chain/chain_finder.hpp"
 #include "field/bit_field.hpp"
 #include "field_common.hpp"

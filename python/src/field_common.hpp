@@ -12,6 +12,7 @@
 //
 // and builds its method table with `field_methods<Traits>(extra...)`.
 // Python columns and rows are grid ones minus one; the shift wraps modulo 2^64.
+#include "python.hpp"
 #include <algorithm>
 #include <array>
 #include <cstdint>

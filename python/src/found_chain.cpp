@@ -1,5 +1,6 @@
 // FoundChain: one find of a chain search; read-only, not constructible, and
 // compared by identity.
+#include "python.hpp"
 #include "found_chain.hpp"
 
 #include "classes.hpp"

@@ -1,5 +1,6 @@
 #pragma once
 // Wraps the finds of a search into a new list of new FoundChain objects.
+#include "python.hpp"
 #include "chain/chain_finder.hpp"
 #include "frame.hpp"
 

@@ -1,3 +1,4 @@
+#include "python.hpp"
 #include "frame.hpp"
 
 #include <string>

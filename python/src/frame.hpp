@@ -27,9 +27,8 @@
 // - Method tables, getters and type objects are filled inside the type getter
 //   (function-local statics), never as namespace-scope globals: those could run
 //   at load time, before the processor check.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
 
+#include "python.hpp"
 #include <array>
 #include <cstdint>
 #include <exception>

@@ -1,5 +1,6 @@
 // Hand: a Python column (grid column minus one) and a Rotation; the 22 legal
 // hands; a 12-byte pickle state.
+#include "python.hpp"
 #include "hand.hpp"
 
 #include "classes.hpp"

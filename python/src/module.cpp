@@ -1,5 +1,6 @@
 // The module's init. Built without vector instructions: the processor is
 // checked first, and nothing from the other translation units runs before.
+#include "python.hpp"
 #include "classes.hpp"
 #include "cpu_check.hpp"
 #include "frame.hpp"

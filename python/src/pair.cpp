@@ -1,5 +1,6 @@
 // Pair: child (element 0) and axis (element 1) as type numbers; indexable by
 // 0 and 1 only; an 8-byte pickle state.
+#include "python.hpp"
 #include "pair.hpp"
 
 #include <string>

@@ -1,5 +1,6 @@
 // PuyoType: a namespace of plain int class attributes. IRON has none; code
 // that needs it passes 3.
+#include "python.hpp"
 #include "classes.hpp"
 #include "frame.hpp"
 #include "puyotype.hpp"

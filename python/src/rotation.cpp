@@ -1,4 +1,5 @@
 // Rotation: four shared class attributes, text forms, equality.
+#include "python.hpp"
 #include <string>
 
 #include "classes.hpp"

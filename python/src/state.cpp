@@ -1,3 +1,4 @@
+#include "python.hpp"
 #include "state.hpp"
 
 #include <cstring>

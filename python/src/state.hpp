@@ -3,6 +3,7 @@
 // values. Readers report failures as values; the decode_* entry points turn
 // them into panics with the texts Python sees, and produce a value only when
 // the whole input decoded.
+#include "python.hpp"
 #include <array>
 #include <cstdint>
 #include <string>
