@@ -50,6 +50,14 @@ for py in ${TAVIK_PYTHONS:-$(pythons)}; do
   fi
 done
 
+# Release check: the sdist, a manylinux wheel from it for every version, twine
+# check, a fresh install and import of each (scripts/build-wheels.sh).
+# TAVIK_WHEELS_IN_TESTS=0 skips it.
+if [ "${TAVIK_WHEELS_IN_TESTS:-1}" != "0" ]; then
+  echo "== wheels"
+  TAVIK_DIST="$BUILD/dist" TAVIK_BUILD_DIR="$BUILD/wheels" bash scripts/build-wheels.sh
+fi
+
 # Sanitizer pass: the core tests under ASan/UBSan with leak checks, then the
 # Python suite against a sanitized build (scripts/sanitize.sh).
 # TAVIK_SANITIZE_IN_TESTS=0 skips it.
