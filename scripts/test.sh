@@ -1,26 +1,62 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the core tests (CTest), then the
-# Python suite against a freshly built and installed wheel.
+# Python suites against a freshly built wheel installed into a fresh
+# environment, once for each supported CPython found (TAVIK_PYTHONS to choose),
+# then the sanitizer pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 BUILD=$(realpath -m "${TAVIK_BUILD_DIR:-build/test}")
 
+# The interpreter the user runs (inside a venv, the venv's own), then every
+# other CPython 3.10 to 3.13 that pyenv provides.
+pythons() {
+  "$PYTHON" -c 'import sys; print(sys.executable)'
+  local root
+  root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
+  for minor in 10 11 12 13; do
+    ls -d "$root"/versions/3."$minor".*/bin/python3 2>/dev/null | sort -V | tail -1
+  done
+}
+version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
+
 echo "== core: build and test"
-cmake -S . -B "$BUILD/core" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$BUILD/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON \
   -DTAVIK_BUILD_TESTS=ON -DTAVIK_BUILD_BENCH=ON -DTAVIK_BUILD_PYTHON=OFF >/dev/null
 cmake --build "$BUILD/core" -j2
 ctest --test-dir "$BUILD/core" --output-on-failure -j2
 
-echo "== python: build the wheel and install it into a fresh environment"
-rm -rf "$BUILD/wheel" "$BUILD/venv"
-"$PYTHON" -m pip wheel . --no-build-isolation --no-deps -q -w "$BUILD/wheel"
-"$PYTHON" -m venv --system-site-packages "$BUILD/venv"
-"$BUILD/venv/bin/python" -m pip install -q --disable-pip-version-check --no-deps --no-index "$BUILD"/wheel/tavik-*.whl
+declare -A seen=()
+for py in ${TAVIK_PYTHONS:-$(pythons)}; do
+  ver=$(version_of "$py") || continue
+  case "$ver" in 3.1[0-3]) ;; *) echo "== skipping $py (Python $ver is not supported)"; continue ;; esac
+  [ -n "${seen[$ver]:-}" ] && continue
+  seen[$ver]=1
+  dir="$BUILD/py$ver"
+  echo "== python $ver: build the wheel and install it into a fresh environment"
+  rm -rf "$dir"
+  "$py" -m pip wheel . --no-deps -q --disable-pip-version-check -w "$dir/wheel" \
+    --config-settings=cmake.define.TAVIK_WERROR=ON
+  # Made from the interpreter under test, with nothing from outside: the test
+  # dependencies come from the package's own extras.
+  "$py" -m venv "$dir/venv"
+  wheel=$(ls "$dir"/wheel/tavik-*.whl)
+  "$dir/venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test,rl,dist]"
+  echo "== python $ver: tests"
+  # Run from the tests folders so the source tree cannot shadow the installed packages.
+  (cd python/tests && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+  if [ -d python/game_tests ]; then
+    (cd python/game_tests && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+  fi
+done
 
-echo "== python: tests"
-# Run from the tests folder so the source tree cannot shadow the installed module.
-(cd python/tests && "$BUILD/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+# Release check: the sdist, a manylinux wheel from it for every version, twine
+# check, a fresh install and import of each (scripts/build-wheels.sh).
+# TAVIK_WHEELS_IN_TESTS=0 skips it.
+if [ "${TAVIK_WHEELS_IN_TESTS:-1}" != "0" ]; then
+  echo "== wheels"
+  TAVIK_DIST="$BUILD/dist" TAVIK_BUILD_DIR="$BUILD/wheels" bash scripts/build-wheels.sh
+fi
 
 # Sanitizer pass: the core tests under ASan/UBSan with leak checks, then the
 # Python suite against a sanitized build (scripts/sanitize.sh).

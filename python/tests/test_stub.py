@@ -13,15 +13,18 @@ import pytest
 tavik = pytest.importorskip("tavik")
 pytest.importorskip("mypy.stubtest", reason="mypy is not installed (scripts/install-deps.sh installs it)")
 
-SOURCE_STUB = Path(__file__).resolve().parents[1] / "tavik.pyi"
+SOURCE_STUB = Path(__file__).resolve().parents[1] / "tavik-stubs" / "__init__.pyi"
+
+
+def installed_stub() -> Path | None:
+    """The stub package installed beside the module (a wheel or a dev build)."""
+    beside = Path(tavik.__file__).resolve().parent / "tavik-stubs" / "__init__.pyi"
+    return beside if beside.is_file() else None
 
 
 def find_stub() -> Path | None:
     """The stub installed beside the module, else the one in the source tree."""
-    beside = Path(tavik.__file__).resolve().parent / "tavik.pyi"
-    if beside.is_file():
-        return beside
-    return SOURCE_STUB if SOURCE_STUB.is_file() else None
+    return installed_stub() or (SOURCE_STUB if SOURCE_STUB.is_file() else None)
 
 
 def test_stub_matches_the_module(tmp_path):
@@ -47,3 +50,53 @@ def test_stub_matches_the_module(tmp_path):
         timeout=300,
     )
     assert done.returncode == 0, f"stubtest found mismatches in {stub}:\n{done.stdout}\n{done.stderr}"
+
+
+USES_EVERY_CLASS = """
+import pickle
+import tavik
+from tavik import ArrayField, ChainResult, ChainStepResult, Field, FoundChain, Hand, Pair, PuyoType, Rotation
+
+f: Field = Field.from_str_array(["  Y   ", "RRYGBY"]).put_hand(Hand(2, Rotation.RIGHT), Pair(PuyoType.RED, 5))
+a: ArrayField = ArrayField.from_array(f.to_array())
+result: ChainResult = f.clone().chain()
+step: ChainStepResult = a.clone().step_chain(1)
+finds: list[FoundChain] = f.find_chain()
+best = max((find.score for find in finds), default=0)
+hands: list[Hand] = Hand.enumerate()
+g: Field = pickle.loads(pickle.dumps(f))
+print(result.score + step.chain + best + len(hands), g.get(0, 13), f.get_html_string())
+"""
+
+TYPICAL_MISTAKES = """
+import tavik
+
+f = tavik.Field()
+f.get("0", 13)
+f.put_pair(2, "top", tavik.Hand(2, tavik.Rotation.TOP))
+score: str = f.chain().score
+f.no_such_method()
+"""
+
+
+def type_check(tmp_path, source):
+    program = tmp_path / "program.py"
+    program.write_text(source)
+    # No MYPYPATH and no config: the stub must be found the way a user's checker finds it.
+    env = {k: v for k, v in os.environ.items() if k not in ("MYPYPATH", "PYTHONPATH")}
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--config-file", os.devnull, str(program)],
+        capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300,
+    )
+
+
+def test_installed_stub_is_found_by_mypy_without_configuration(tmp_path):
+    stub = installed_stub()
+    if stub is None or "site-packages" not in str(stub):
+        pytest.skip("tavik is not installed from a wheel here")
+    clean = type_check(tmp_path, USES_EVERY_CLASS)
+    assert clean.returncode == 0, clean.stdout + clean.stderr
+    wrong = type_check(tmp_path, TYPICAL_MISTAKES)
+    assert wrong.returncode == 1, wrong.stdout + wrong.stderr
+    for line in (5, 6, 7, 8):
+        assert f"program.py:{line}: error" in wrong.stdout, wrong.stdout

@@ -9,7 +9,9 @@ raises nivo_runtime.PyBorrowError / PyBorrowMutError (RuntimeError subclasses).
 """
 
 from collections.abc import Sequence
-from typing import ClassVar, Final, Self, final, overload
+from typing import ClassVar, Final, final, overload
+
+from typing_extensions import Self
 
 __all__ = [
     "__doc__",

