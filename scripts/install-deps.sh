@@ -4,7 +4,7 @@ set -euo pipefail
 PYTHON=${PYTHON:-python3}
 
 missing=()
-for pkg in g++ cmake ninja-build libgtest-dev libbenchmark-dev; do
+for pkg in g++ cmake ninja-build libgtest-dev libbenchmark-dev clang-format patchelf; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 if ((${#missing[@]})); then

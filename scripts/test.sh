@@ -20,6 +20,9 @@ pythons() {
 }
 version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
 
+echo "== format"
+bash scripts/check-format.sh
+
 echo "== core: build and test"
 cmake -S . -B "$BUILD/core" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVIK_WERROR=ON \
   -DTAVIK_BUILD_TESTS=ON -DTAVIK_BUILD_BENCH=ON -DTAVIK_BUILD_PYTHON=OFF >/dev/null
