@@ -1,0 +1,323 @@
+// Game, Move and PairSequence: the one-player game as Python values.
+#include "python.hpp"
+#include "game_module.hpp"
+
+#include <string>
+
+namespace tavik::py {
+
+namespace {
+
+constexpr std::uint64_t MAX_VISIBLE = 64;
+
+// Equality between two instances of one class; anything else is left to the
+// other operand, and ordering is not defined.
+template <class T>
+PyObject* compare(PyObject* self, PyObject* other, int op) {
+    return entry([&]() -> PyObject* {
+        if ((op != Py_EQ && op != Py_NE) || !PyObject_TypeCheck(other, Py_TYPE(self))) Py_RETURN_NOTIMPLEMENTED;
+        BorrowShared<T> a(self);
+        BorrowShared<T> b(other);
+        const bool same = *a == *b;
+        return to_py(op == Py_EQ ? same : !same);
+    });
+}
+
+PyObject* pair_object(Pair p) { return new_object(tavik_pair_type(), p); }
+
+// ---------------------------------------------------------------- Move
+
+PyObject* move_chain(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->chain); }); }
+PyObject* move_score(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->score); }); }
+PyObject* move_all_clear(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->all_clear); }); }
+PyObject* move_over(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->over); }); }
+
+std::string bool_text(bool b) { return b ? "True" : "False"; }
+
+PyObject* move_repr(PyObject* self) {
+    return entry([&] {
+        BorrowShared<Move> m(self);
+        return to_py_str("Move(chain=" + std::to_string(m->chain) + ", score=" + std::to_string(m->score) +
+                         ", all_clear=" + bool_text(m->all_clear) + ", over=" + bool_text(m->over) + ")");
+    });
+}
+
+PyObject* move_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        PyObject* a[4] = {nullptr, nullptr, Py_False, Py_False};
+        parse_with_defaults(CallArgs::from_tuple(args, kwargs), "Move()", {"chain", "score", "all_clear", "over"}, a);
+        Move m;
+        m.chain = int_argument(a[0], "Move()", "chain", 0, 19);
+        m.score = int_argument(a[1], "Move()", "score", 0, UINT64_MAX);
+        m.all_clear = PyObject_IsTrue(a[2]) == 1;
+        m.over = PyObject_IsTrue(a[3]) == 1;
+        return new_object(type, m);
+    });
+}
+
+PyObject* move_reduce(PyObject* self, PyObject*) {
+    return entry([&] {
+        BorrowShared<Move> m(self);
+        Ref c = Ref::steal(to_py(m->chain)), s = Ref::steal(to_py(m->score));
+        Ref a = Ref::steal(to_py(m->all_clear)), o = Ref::steal(to_py(m->over));
+        Ref t = Ref::steal(PyTuple_Pack(4, c.get(), s.get(), a.get(), o.get()));
+        return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), t.get());
+    });
+}
+
+// ---------------------------------------------------------------- PairSequence
+
+PyObject* sequence_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        PyObject* a[2] = {nullptr, nullptr};
+        Ref four = Ref::steal(to_py(std::uint64_t{4}));
+        a[1] = four.get();
+        parse_with_defaults(CallArgs::from_tuple(args, kwargs), "PairSequence()", {"seed", "colours"}, a);
+        const std::uint64_t seed = int_argument(a[0], "PairSequence()", "seed", 0, UINT64_MAX);
+        const std::uint64_t colours = int_argument(a[1], "PairSequence()", "colours", 3, 4);
+        return new_object(type, PairSequence(seed, static_cast<unsigned>(colours)));
+    });
+}
+
+PyObject* sequence_item(PyObject* self, Py_ssize_t i) {
+    return entry([&] {
+        BorrowShared<PairSequence> s(self);
+        if (i < 0) raise(PyExc_IndexError, "PairSequence index must be >= 0 (the sequence is endless)");
+        return pair_object(s->at(static_cast<std::uint64_t>(i)));
+    });
+}
+
+PyObject* sequence_seed(PyObject* self) { return entry([&] { return to_py(BorrowShared<PairSequence>(self)->seed()); }); }
+PyObject* sequence_colours(PyObject* self) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<PairSequence>(self)->colours()}); });
+}
+
+PyObject* sequence_repr(PyObject* self) {
+    return entry([&] {
+        BorrowShared<PairSequence> s(self);
+        return to_py_str("PairSequence(seed=" + std::to_string(s->seed()) + ", colours=" + std::to_string(s->colours()) +
+                         ")");
+    });
+}
+
+PyObject* sequence_reduce(PyObject* self, PyObject*) {
+    return entry([&] {
+        BorrowShared<PairSequence> s(self);
+        Ref a = Ref::steal(to_py(s->seed())), b = Ref::steal(to_py(std::uint64_t{s->colours()}));
+        Ref t = Ref::steal(PyTuple_Pack(2, a.get(), b.get()));
+        return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), t.get());
+    });
+}
+
+// ---------------------------------------------------------------- Game
+
+PyObject* game_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        Ref zero = Ref::steal(to_py(std::uint64_t{0})), four = Ref::steal(to_py(std::uint64_t{4}));
+        Ref three = Ref::steal(to_py(std::uint64_t{3}));
+        Ref bonus = Ref::steal(to_py(rules::ALL_CLEAR_BONUS));
+        PyObject* a[4] = {zero.get(), four.get(), three.get(), bonus.get()};
+        parse_with_defaults(CallArgs::from_tuple(args, kwargs), "Game()",
+                            {"seed", "colours", "visible", "all_clear_bonus"}, a);
+        const std::uint64_t seed = int_argument(a[0], "Game()", "seed", 0, UINT64_MAX);
+        const std::uint64_t colours = int_argument(a[1], "Game()", "colours", 3, 4);
+        const std::uint64_t visible = int_argument(a[2], "Game()", "visible", 1, MAX_VISIBLE);
+        const std::uint64_t all_clear = int_argument(a[3], "Game()", "all_clear_bonus", 0, UINT32_MAX);
+        return new_object(type, Game(seed, static_cast<unsigned>(colours), static_cast<unsigned>(visible), all_clear));
+    });
+}
+
+PyObject* game_field(PyObject* self) {
+    return entry([&] { return new_object(tavik_field_type(), BorrowShared<Game>(self)->field()); });
+}
+
+PyObject* game_pairs(PyObject* self) {
+    return entry([&] {
+        BorrowShared<Game> g(self);
+        Ref list = Ref::steal(PyList_New(g->visible()));
+        for (unsigned k = 0; k < g->visible(); ++k) PyList_SET_ITEM(list.get(), k, pair_object(g->pair(k)));
+        return list.release();
+    });
+}
+
+PyObject* game_sequence(PyObject* self) {
+    return entry([&] { return new_object(pair_sequence_type(), BorrowShared<Game>(self)->sequence()); });
+}
+
+PyObject* game_seed(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->sequence().seed()); }); }
+PyObject* game_colours(PyObject* self) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<Game>(self)->sequence().colours()}); });
+}
+PyObject* game_visible(PyObject* self) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<Game>(self)->visible()}); });
+}
+PyObject* game_turn(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->turn()); }); }
+PyObject* game_score(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->score()); }); }
+PyObject* game_max_chain(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->max_chain()); }); }
+PyObject* game_over(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->over()); }); }
+PyObject* game_pending_bonus(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->pending_bonus()); });
+}
+PyObject* game_all_clear_bonus(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->all_clear_bonus()); });
+}
+
+PyObject* game_legal_mask(PyObject* self, PyObject*) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<Game>(self)->legal_mask()}); });
+}
+
+PyObject* game_legal_hands(PyObject* self, PyObject*) {
+    return entry([&] {
+        const std::uint32_t mask = BorrowShared<Game>(self)->legal_mask();
+        Ref list = Ref::steal(PyList_New(0));
+        for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
+            if (!(mask >> i & 1)) continue;
+            Ref h = Ref::steal(new_object(tavik_hand_type(), Hand::enumerate()[i]));
+            if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
+        }
+        return list.release();
+    });
+}
+
+PyObject* game_play(PyObject* self, CallArgs args) {
+    return entry([&] {
+        auto [hand_arg] = parse(args, "Game.play()", "hand");
+        const Hand hand = hand_argument(hand_arg, "Game.play()");
+        BorrowExclusive<Game> g(self);
+        if (g->over()) raise(PyExc_ValueError, "Game.play(): the game is over");
+        const std::optional<Move> m = g->play(hand);
+        if (!m) raise(PyExc_ValueError, "Game.play(): hand " + hand.display() + " is not legal on this field");
+        return new_object(move_type(), *m);
+    });
+}
+
+PyObject* game_copy(PyObject* self, PyObject*) {
+    return entry([&] { return new_game(*BorrowShared<Game>(self)); });
+}
+
+PyObject* game_deepcopy(PyObject* self, PyObject*) { return game_copy(self, nullptr); }
+
+// Pickles as Game(seed, colours, visible, all_clear_bonus) plus a state of the
+// field (a tavik.Field) and the counters.
+PyObject* game_reduce(PyObject* self, PyObject*) {
+    return entry([&] {
+        BorrowShared<Game> g(self);
+        Ref seed = Ref::steal(to_py(g->sequence().seed()));
+        Ref colours = Ref::steal(to_py(std::uint64_t{g->sequence().colours()}));
+        Ref visible = Ref::steal(to_py(std::uint64_t{g->visible()}));
+        Ref bonus = Ref::steal(to_py(g->all_clear_bonus()));
+        Ref ctor = Ref::steal(PyTuple_Pack(4, seed.get(), colours.get(), visible.get(), bonus.get()));
+        Ref field = Ref::steal(new_object(tavik_field_type(), g->field()));
+        Ref turn = Ref::steal(to_py(g->turn())), score = Ref::steal(to_py(g->score()));
+        Ref max_chain = Ref::steal(to_py(g->max_chain())), over = Ref::steal(to_py(g->over()));
+        Ref pending = Ref::steal(to_py(g->pending_bonus()));
+        Ref state = Ref::steal(
+            PyTuple_Pack(6, field.get(), turn.get(), score.get(), max_chain.get(), over.get(), pending.get()));
+        return PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), ctor.get(), state.get());
+    });
+}
+
+// Checked, so a state the rules forbid cannot be unpickled.
+PyObject* game_setstate(PyObject* self, CallArgs args) {
+    return entry([&] {
+        auto [state] = parse(args, "Game.__setstate__()", "state");
+        const char* where = "Game.__setstate__()";
+        if (!PyTuple_Check(state) || PyTuple_GET_SIZE(state) != 6)
+            raise(PyExc_TypeError, "Game.__setstate__(): state must be a tuple of 6 items");
+        const BitField field = field_argument(PyTuple_GET_ITEM(state, 0), where);
+        const std::uint64_t turn = int_argument(PyTuple_GET_ITEM(state, 1), where, "turn", 0, UINT64_MAX);
+        const std::uint64_t score = int_argument(PyTuple_GET_ITEM(state, 2), where, "score", 0, UINT64_MAX);
+        const std::uint64_t max_chain = int_argument(PyTuple_GET_ITEM(state, 3), where, "max_chain", 0, 19);
+        PyObject* over_arg = PyTuple_GET_ITEM(state, 4);
+        if (!PyBool_Check(over_arg)) raise(PyExc_TypeError, "Game.__setstate__(): over must be a bool");
+        const bool over = over_arg == Py_True;
+        const std::uint64_t pending = int_argument(PyTuple_GET_ITEM(state, 5), where, "pending bonus", 0, UINT64_MAX);
+        if (over != rules::is_dead(field))
+            raise(PyExc_ValueError, "Game.__setstate__(): over must say whether the spawn cell is occupied");
+        BorrowExclusive<Game> g(self);
+        *g = Game::from_parts(g->sequence(), g->visible(), g->all_clear_bonus(), field, turn, score, max_chain, over,
+                              pending);
+        return py_none();
+    });
+}
+
+PyObject* game_repr(PyObject* self) {
+    return entry([&] {
+        BorrowShared<Game> g(self);
+        return to_py_str("<Game seed=" + std::to_string(g->sequence().seed()) +
+                         " colours=" + std::to_string(g->sequence().colours()) + " turn=" + std::to_string(g->turn()) +
+                         " score=" + std::to_string(g->score()) + " over=" + bool_text(g->over()) + ">");
+    });
+}
+
+}  // namespace
+
+PyObject* new_game(const Game& game) { return new_object(game_type(), game); }
+
+PyTypeObject* move_type() {
+    static LazyType lazy;
+    return create_once<Move>(lazy, "Move", "tavik_game.Move", [](PyTypeObject& t) {
+        static PyGetSetDef getters[] = {getter<move_chain>("chain"), getter<move_score>("score"),
+                                        getter<move_all_clear>("all_clear"), getter<move_over>("over"), END_GETTERS};
+        static PyMethodDef methods[] = {{"__reduce__", move_reduce, METH_NOARGS, ""}, END_METHODS};
+        t.tp_new = move_new;
+        t.tp_repr = move_repr;
+        t.tp_richcompare = compare<Move>;
+        t.tp_getset = getters;
+        t.tp_methods = methods;
+    });
+}
+
+PyTypeObject* pair_sequence_type() {
+    static LazyType lazy;
+    return create_once<PairSequence>(lazy, "PairSequence", "tavik_game.PairSequence", [](PyTypeObject& t) {
+        static PySequenceMethods sequence{};
+        sequence.sq_item = sequence_item;
+        static PyGetSetDef getters[] = {getter<sequence_seed>("seed"), getter<sequence_colours>("colours"),
+                                        END_GETTERS};
+        static PyMethodDef methods[] = {{"__reduce__", sequence_reduce, METH_NOARGS, ""}, END_METHODS};
+        t.tp_new = sequence_new;
+        t.tp_repr = sequence_repr;
+        t.tp_richcompare = compare<PairSequence>;
+        t.tp_as_sequence = &sequence;
+        t.tp_getset = getters;
+        t.tp_methods = methods;
+    });
+}
+
+PyTypeObject* game_type() {
+    static LazyType lazy;
+    return create_once<Game>(lazy, "Game", "tavik_game.Game", [](PyTypeObject& t) {
+        static PyGetSetDef getters[] = {
+            getter<game_field>("field"),           getter<game_pairs>("pairs"),
+            getter<game_sequence>("sequence"),     getter<game_seed>("seed"),
+            getter<game_colours>("colours"),       getter<game_visible>("visible"),
+            getter<game_turn>("turn"),             getter<game_score>("score"),
+            getter<game_max_chain>("max_chain"),   getter<game_over>("over"),
+            getter<game_pending_bonus>("pending_bonus"), getter<game_all_clear_bonus>("all_clear_bonus"),
+            END_GETTERS};
+        static PyMethodDef methods[] = {
+            {"legal_mask", game_legal_mask, METH_NOARGS, ""},
+            {"legal_hands", game_legal_hands, METH_NOARGS, ""},
+            method<game_play>("play"),
+            {"copy", game_copy, METH_NOARGS, ""},
+            {"__copy__", game_copy, METH_NOARGS, ""},
+            {"__deepcopy__", game_deepcopy, METH_O, ""},
+            {"__reduce__", game_reduce, METH_NOARGS, ""},
+            method<game_setstate>("__setstate__"),
+            END_METHODS};
+        t.tp_new = game_new;
+        t.tp_repr = game_repr;
+        t.tp_richcompare = compare<Game>;
+        t.tp_getset = getters;
+        t.tp_methods = methods;
+    });
+}
+
+void add_game(PyObject* module) {
+    add_to_module(module, "Game", Py_NewRef(reinterpret_cast<PyObject*>(game_type())));
+    add_to_module(module, "Move", Py_NewRef(reinterpret_cast<PyObject*>(move_type())));
+    add_to_module(module, "PairSequence", Py_NewRef(reinterpret_cast<PyObject*>(pair_sequence_type())));
+}
+
+}  // namespace tavik::py

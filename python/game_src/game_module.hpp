@@ -1,0 +1,54 @@
+#pragma once
+// The pieces of tavik_game._native shared by its topic files. Each topic file
+// registers its functions and classes through one add_* function called from
+// the module init (module.cpp).
+#include "python.hpp"
+#include "frame.hpp"
+#include "game/game.hpp"
+
+#include <initializer_list>
+
+namespace tavik::py {
+
+// The classes of the tavik module itself, taken from it at import, so fields,
+// pairs and hands we return are ordinary tavik objects with the same layout.
+PyTypeObject* tavik_field_type();
+PyTypeObject* tavik_pair_type();
+PyTypeObject* tavik_hand_type();
+PyTypeObject* tavik_chain_result_type();
+// Reads the classes above from the imported tavik module; false with an
+// error set on failure.
+bool load_tavik_types(PyObject* tavik_module);
+
+PyTypeObject* game_type();
+PyTypeObject* move_type();
+PyTypeObject* pair_sequence_type();
+PyObject* new_game(const Game& game);
+PyObject* new_tavik_field(const BitField& field);
+
+// Adds a function table (a function-local static) to the module.
+void add_functions(PyObject* module, PyMethodDef* functions);
+
+// A hand argument: a tavik.Hand (TypeError naming `where` otherwise).
+Hand hand_argument(PyObject* o, const char* where);
+BitField field_argument(PyObject* o, const char* where);
+
+void add_rules(PyObject* module);
+void add_game(PyObject* module);
+void add_garbage(PyObject* module);
+void add_numpy_obs(PyObject* module);
+
+}  // namespace tavik::py
+
+namespace tavik::py {
+
+// Parameters with defaults: out[i] keeps its value (a default, or nullptr for
+// a required parameter) unless the call passes names[i]. TypeError for
+// unknown, repeated, missing or too many arguments.
+void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,
+                         PyObject** out);
+
+// An int argument in [low, high]: TypeError for a non-int, ValueError outside.
+std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
+
+}  // namespace tavik::py

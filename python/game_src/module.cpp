@@ -1,0 +1,30 @@
+// The init of tavik_game._native. It imports tavik first: that import runs
+// the processor check before any code built with vector instructions, and
+// gives us tavik's own classes.
+#include "python.hpp"
+#include "game_module.hpp"
+
+namespace {
+
+PyModuleDef native_module = {
+    PyModuleDef_HEAD_INIT, "tavik_game._native", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__native() {
+    using namespace tavik::py;
+    PyObject* tavik_module = PyImport_ImportModule("tavik");
+    if (!tavik_module) return nullptr;
+    const bool loaded = load_tavik_types(tavik_module);
+    Py_DECREF(tavik_module);
+    if (!loaded) return nullptr;
+    return entry([] {
+        Ref module = Ref::steal(PyModule_Create(&native_module));
+        add_rules(module.get());
+        add_game(module.get());
+        add_garbage(module.get());
+        add_numpy_obs(module.get());
+        return module.release();
+    });
+}
