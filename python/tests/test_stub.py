@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -79,24 +80,34 @@ f.no_such_method()
 """
 
 
-def type_check(tmp_path, source):
+# Each checker as a user runs it: no MYPYPATH, no config, the stub found in site-packages.
+CHECKERS = {
+    "mypy": ["-m", "mypy", "--strict", "--no-incremental", "--config-file", os.devnull],
+    "basedpyright": ["-m", "basedpyright", "--level", "error"],
+}
+
+
+def type_check(tmp_path, checker, source):
     program = tmp_path / "program.py"
     program.write_text(source)
-    # No MYPYPATH and no config: the stub must be found the way a user's checker finds it.
     env = {k: v for k, v in os.environ.items() if k not in ("MYPYPATH", "PYTHONPATH")}
+    # As in an activated environment: pyright finds site-packages through the python on PATH.
+    env["PATH"] = os.pathsep.join([str(Path(sys.executable).parent), env.get("PATH", "")])
     return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--config-file", os.devnull, str(program)],
+        [sys.executable, *CHECKERS[checker], str(program)],
         capture_output=True, text=True, env=env, cwd=tmp_path, timeout=300,
     )
 
 
-def test_installed_stub_is_found_by_mypy_without_configuration(tmp_path):
+@pytest.mark.parametrize("checker", sorted(CHECKERS))
+def test_installed_stub_is_found_by_checkers_without_configuration(tmp_path, checker):
     stub = installed_stub()
     if stub is None or "site-packages" not in str(stub):
         pytest.skip("tavik is not installed from a wheel here")
-    clean = type_check(tmp_path, USES_EVERY_CLASS)
+    pytest.importorskip(checker)
+    clean = type_check(tmp_path, checker, USES_EVERY_CLASS)
     assert clean.returncode == 0, clean.stdout + clean.stderr
-    wrong = type_check(tmp_path, TYPICAL_MISTAKES)
+    wrong = type_check(tmp_path, checker, TYPICAL_MISTAKES)
     assert wrong.returncode == 1, wrong.stdout + wrong.stderr
     for line in (5, 6, 7, 8):
-        assert f"program.py:{line}: error" in wrong.stdout, wrong.stdout
+        assert re.search(rf"program\.py:{line}:(\d+ -)? error", wrong.stdout), wrong.stdout
