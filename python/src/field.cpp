@@ -29,11 +29,21 @@ PyObject* find_chain(PyObject* self, PyObject*) {
     });
 }
 
+// Deep searches can run for minutes: Ctrl-C must reach them. The lock is held
+// throughout, so the signal handlers can run here; when one raises (e.g.
+// KeyboardInterrupt) its exception is already set.
+bool signal_raised(void*) { return PyErr_CheckSignals() == -1; }
+
 PyObject* find_chain_recursive(PyObject* self, CallArgs args) {
     return entry([&] {
         BorrowShared<BitField> field(self);
         auto [depth] = parse(args, "PyField.find_chain_recursive()", "depth");
-        return found_chain_list(ChainFinder::find_by_extend_recursive(field.get(), to_u64(depth)));
+        try {
+            return found_chain_list(
+                ChainFinder::find_by_extend_recursive(field.get(), to_u64(depth), StopCheck{signal_raised, nullptr}));
+        } catch (const SearchStopped&) {
+            throw PythonError{};
+        }
     });
 }
 

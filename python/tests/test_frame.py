@@ -301,6 +301,10 @@ except MemoryError:
 """
 
 
+@pytest.mark.skipif(
+    __import__("os").environ.get("TAVIK_SANITIZED") == "1",
+    reason="the address sanitizer's allocator reserves its shadow memory up front and aborts instead of failing",
+)
 def test_running_out_of_memory_raises_memory_error():
     import subprocess
     proc = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True, timeout=120)

@@ -101,11 +101,13 @@ FoundChainList<BitField> ChainFinder::removal_search(const BitField& field) {
 
 template struct FoundChain<BitField>;
 template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
-template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t);
+template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
+                                                                         StopCheck);
 template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 template struct FoundChain<ArrayField>;
 template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
-template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t);
+template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
+                                                                           StopCheck);
 template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
 
 }  // namespace tavik

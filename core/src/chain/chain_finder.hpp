@@ -65,6 +65,19 @@ std::string FoundChain<F>::debug() const {
 template <class F>
 using FoundChainList = std::vector<FoundChain<F>>;
 
+// Lets a caller end a long search early: `poll(context)` is asked every few
+// thousand trial drops and a true answer stops the search. The default never stops.
+struct StopCheck {
+    bool (*poll)(void*) = nullptr;
+    void* context = nullptr;
+
+    bool operator()() const { return poll && poll(context); }
+};
+
+// Thrown by a search whose StopCheck said stop. It means the caller asked to
+// stop, not that anything failed; everything the search built is freed.
+struct SearchStopped {};
+
 class ChainFinder {
 public:
     // Unsorted; the order follows the candidates' and is unspecified.
@@ -73,9 +86,9 @@ public:
 
     // Every find of depth - 1 and the finds extending them, sorted by score,
     // highest first, equal scores in the order made. Depth 1 is find_by_extend;
-    // depth 0 finds nothing.
+    // depth 0 finds nothing. Throws SearchStopped when `stop` says so.
     template <class F>
-    static FoundChainList<F> find_by_extend_recursive(const F& field, std::uint64_t depth);
+    static FoundChainList<F> find_by_extend_recursive(const F& field, std::uint64_t depth, StopCheck stop = {});
 
     // In the order of the field's vanishable connections.
     template <class F>
@@ -162,8 +175,25 @@ private:
         return Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype()};
     }
 
+    // Asks the StopCheck once per POLL_EVERY ticks, so polling costs a counter.
+    class StopPoller {
+    public:
+        explicit StopPoller(StopCheck check) : check_(check) {}
+        void tick(std::uint64_t n = 1) {
+            ticks_ += n;
+            if (ticks_ < POLL_EVERY) return;
+            ticks_ = 0;
+            if (check_()) throw SearchStopped{};
+        }
+
+    private:
+        static constexpr std::uint64_t POLL_EVERY = 4096;
+        StopCheck check_;
+        std::uint64_t ticks_ = 0;
+    };
+
     template <class F>
-    static FoundChainList<F> extend_level(const F& field, const FoundChainList<F>& earlier);
+    static FoundChainList<F> extend_level(const F& field, const FoundChainList<F>& earlier, StopPoller& poller);
 };
 
 template <class F>
@@ -216,15 +246,18 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
 
 // The finds one level deeper than `earlier`, in the order made.
 template <class F>
-FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier) {
+FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier,
+                                            StopPoller& poller) {
     FoundChainList<F> made;
     CandidateSet candidates;
     for (const FoundChain<F>& before : earlier) {
         // Of each extension of the earlier field only its trigger is needed.
         candidates.clear();
         collect_candidates(before.field, candidates);
+        poller.tick(candidates.size());
         for_each_extension(before.field, candidates, [&](const Candidate& cand, const Drops& rest,
                                                          const ChainResult&, const F&) {
+            poller.tick();
             // Rebuild on the original field: earlier triggers stay as part of the build.
             F copy = field;
             for (const Connection& c : before.extensions) put_into_columns(copy, c);
@@ -244,12 +277,13 @@ FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList
 }
 
 template <class F>
-FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uint64_t depth) {
+FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uint64_t depth, StopCheck stop) {
     if (depth == 0) return {};
+    StopPoller poller(stop);
     // Level by level rather than by recursion: depth costs no stack.
     FoundChainList<F> finds = find_by_extend(field);
     for (std::uint64_t level = 2; level <= depth; ++level) {
-        FoundChainList<F> made = extend_level(field, finds);
+        FoundChainList<F> made = extend_level(field, finds, poller);
         const bool grew = !made.empty();
         finds.reserve(finds.size() + made.size());
         std::move(made.begin(), made.end(), std::back_inserter(finds));
@@ -286,11 +320,13 @@ FoundChainList<F> ChainFinder::removal_search(const F& field) {
 // Built once in chain_finder.cpp.
 extern template struct FoundChain<BitField>;
 extern template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
-extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t);
+extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
+                                                                                StopCheck);
 extern template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 extern template struct FoundChain<ArrayField>;
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
-extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t);
+extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
+                                                                                  StopCheck);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
 
 }  // namespace tavik
