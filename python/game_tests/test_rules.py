@@ -1,0 +1,54 @@
+"""Game rules: reachability, top-out, row-0 removal, ojama, sequence determinism."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+tg = pytest.importorskip("tavik_game")
+import tavik  # noqa: E402
+
+HANDS = tavik.Hand.enumerate()
+
+
+@pytest.mark.parametrize("wall, reachable", [(1, {2, 3, 4, 5}), (3, {0, 1, 2}), (4, {0, 1, 2, 3})])
+def test_a_column_filled_to_the_top_visible_row_blocks_the_way(wall, reachable):
+    f = tavik.Field()
+    for y in range(2, 14):
+        f.set(wall, y, tavik.PuyoType.OJAMA)
+    cols = set()
+    for h in tg.legal_hands(f):
+        x = h.x
+        cols.add(x)
+        if h.rotation == tavik.Rotation.LEFT:
+            cols.add(x - 1)
+        if h.rotation == tavik.Rotation.RIGHT:
+            cols.add(x + 1)
+    assert cols == reachable
+    assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if h in tg.legal_hands(f))
+
+
+def test_an_illegal_hand_leaves_the_game_unchanged():
+    g = tg.Game(seed=5)
+    for _ in range(6):
+        g.play(tavik.Hand(2, tavik.Rotation.TOP))
+    before = g.copy()
+    assert g.over and g.legal_mask() == 0
+    with pytest.raises(ValueError):
+        g.play(tavik.Hand(2, tavik.Rotation.TOP))
+    assert g == before
+
+
+def test_ojama_rows_then_remainder_in_distinct_columns():
+    f = tg.drop_ojama(tavik.Field(), 8, 7)
+    assert [f.get_height(x) for x in range(6)].count(2) == 2
+    assert tg.ojama_from_score(139, carry=1) == (2, 0)
+
+
+def test_sequence_is_the_same_in_another_process():
+    code = "import tavik_game as tg; s = tg.PairSequence(42, 3); print([(p.child, p.axis) for p in (s[i] for i in range(50))])"
+    env = dict(os.environ, PYTHONHASHSEED="123")
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True).stdout
+    s = tg.PairSequence(42, 3)
+    assert out.strip() == str([(s[i].child, s[i].axis) for i in range(50)])
