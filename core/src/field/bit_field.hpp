@@ -66,6 +66,8 @@ public:
     ChainResult chain();
     ChainStepResult step_chain(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
+    // The cells holding type code `code` (0..7).
+    Plane type_plane(unsigned code) const;
 
     bool operator==(const BitField& o) const {
         return ((planes_[0] ^ o.planes_[0]) | (planes_[1] ^ o.planes_[1]) | (planes_[2] ^ o.planes_[2])).is_empty();
@@ -77,8 +79,6 @@ public:
 
 private:
     Plane occupied() const { return planes_[0] | planes_[1] | planes_[2]; }
-    // The cells holding type code `code` (0..7).
-    Plane type_plane(unsigned code) const;
 
     PuyoType code_at(Plane cell) const {
         const unsigned code = unsigned{cell.intersects(planes_[0])} | unsigned{cell.intersects(planes_[1])} << 1 |
