@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "game/worker_pool.hpp"
+
+using namespace tavik;
+
+TEST(WorkerPoolTest, EveryIndexIsVisitedExactlyOnceOnEveryPoolSize) {
+    for (std::size_t threads : {1u, 2u, 3u}) {
+        WorkerPool pool(threads);
+        for (std::size_t count : {0u, 1u, 15u, 16u, 17u, 1000u}) {
+            std::vector<std::atomic<int>> visits(count);
+            auto work = [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) visits[i].fetch_add(1);
+            };
+            pool.run(count, 16, work);
+            for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << threads << " threads, " << count;
+        }
+    }
+}
+
+TEST(WorkerPoolTest, BackToBackJobsSeeTheResultsOfTheLast) {
+    WorkerPool pool(2);
+    std::vector<long> values(256, 0);
+    for (int round = 0; round < 2000; ++round) {
+        auto work = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) values[i] += 1;
+        };
+        pool.run(values.size(), 8, work);
+    }
+    for (long v : values) ASSERT_EQ(v, 2000);
+}
