@@ -1,0 +1,161 @@
+"""Observation and environment speed of tavik_game, each beside a baseline from the same run.
+
+    python bench/bench_rl.py [--steps N] [--repeat N]
+
+- Observation: `observe([field])` and `observe(256 fields)` per field, as a multiple of one
+  `clone().chain()` of the 19-chain.
+- Environments, random legal actions: the hand-written environment a user would write on the
+  public API (field from `Game`, observation from 78 `get()` calls per plane set), then
+  `TokopuyoEnv`, then `TokopuyoVectorEnv` of 256 with 1 and 2 threads. Steps per second count
+  time inside `step` only; the agent's own action choice is timed apart.
+Every figure is the median of --repeat runs, taken in alternation.
+"""
+
+from __future__ import annotations
+
+import argparse
+import statistics
+import sys
+import time
+import timeit
+
+try:
+    import gymnasium as gym
+    import numpy as np
+except ImportError as e:  # pragma: no cover
+    sys.exit(f"bench_rl needs numpy and gymnasium ({e}); pip install 'tavik[rl]'")
+
+import tavik
+import tavik_game as tg
+from tavik_game.envs import TokopuyoEnv, TokopuyoVectorEnv
+
+NINETEEN_CHAIN = (
+    ".G.BRG GBRRYR RRYYBY RGYRBR YGYRBY YGBGYR GRBGYR BRBYBY RYYBYY BRBYBR BGBYRR YGBGBG RBGBGG"
+).split()
+HANDS = tavik.Hand.enumerate()
+
+
+class HandWrittenEnv(gym.Env):
+    """What a user writes on the public API: the game from Game, the observation cell by cell."""
+
+    def __init__(self, colours: int = 4, visible: int = 3) -> None:
+        self.colours, self.visible = colours, visible
+        self.observation_space = gym.spaces.Dict(
+            {
+                "field": gym.spaces.MultiBinary((colours + 1, 13, 6)),
+                "pairs": gym.spaces.MultiBinary((visible, 2, colours)),
+            }
+        )
+        self.action_space = gym.spaces.Discrete(22)
+        self.game = None
+
+    def _obs(self):
+        field = self.game.field
+        planes = np.zeros((self.colours + 1, 13, 6), np.uint8)
+        for y in range(1, 14):
+            for x in range(6):
+                t = field.get(x, y)
+                if t >= 4:
+                    planes[t - 4, y - 1, x] = 1
+                elif t == 1:
+                    planes[self.colours, y - 1, x] = 1
+        pairs = np.zeros((self.visible, 2, self.colours), np.uint8)
+        for i, p in enumerate(self.game.pairs):
+            pairs[i, 0, p.child - 4] = 1
+            pairs[i, 1, p.axis - 4] = 1
+        legal = self.game.legal_hands()
+        mask = np.array([h in legal for h in HANDS], np.int8)
+        return {"field": planes, "pairs": pairs}, {"action_mask": mask}
+
+    def reset(self, *, seed=None, options=None):
+        super().reset(seed=seed)
+        self.game = tg.Game(seed=0 if seed is None else seed, colours=self.colours, visible=self.visible)
+        return self._obs()
+
+    def step(self, action):
+        move = self.game.play(HANDS[action])
+        obs, info = self._obs()
+        return obs, float(move.score), bool(move.over), False, info
+
+
+def best_ns(stmt, number: int, repeat: int) -> float:
+    return min(timeit.Timer(stmt).repeat(repeat=repeat, number=number)) / number * 1e9
+
+
+def single_rate(env, steps: int, seed: int) -> tuple[float, float]:
+    """(steps per second inside step, steps per second of the whole loop)."""
+    rng = np.random.default_rng(seed)
+    picks = rng.random(steps)
+    _, info = env.reset(seed=seed)
+    inside = 0.0
+    start = time.perf_counter()
+    for i in range(steps):
+        legal = np.flatnonzero(info["action_mask"])
+        action = int(legal[int(picks[i] * len(legal))])
+        t = time.perf_counter()
+        _, _, terminated, truncated, info = env.step(action)
+        inside += time.perf_counter() - t
+        if terminated or truncated:
+            _, info = env.reset()
+    return steps / inside, steps / (time.perf_counter() - start)
+
+
+def vector_rate(envs, steps: int, seed: int) -> tuple[float, float]:
+    rng = np.random.default_rng(seed)
+    _, info = envs.reset(seed=seed)
+    inside = 0.0
+    start = time.perf_counter()
+    for _ in range(steps):
+        # Random legal hands: the largest random key among the legal ones.
+        actions = np.argmax(rng.random(info["action_mask"].shape) * info["action_mask"], axis=1)
+        t = time.perf_counter()
+        _, _, _, _, info = envs.step(actions)
+        inside += time.perf_counter() - t
+    n = envs.num_envs * steps
+    return n / inside, n / (time.perf_counter() - start)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--steps", type=int, default=20_000, help="single-environment steps per run")
+    parser.add_argument("--repeat", type=int, default=5)
+    parser.add_argument("--envs", type=int, default=256)
+    args = parser.parse_args()
+
+    nineteen = tavik.Field.from_str_array([r.replace(".", " ") for r in NINETEEN_CHAIN])
+    chain_ns = best_ns(lambda: nineteen.clone().chain(), 5_000, args.repeat)
+    one = [nineteen]
+    batch = [nineteen.clone() for _ in range(args.envs)]
+    out = np.empty((args.envs, 5, 13, 6), np.uint8)
+    one_ns = best_ns(lambda: tg.observe(one), 5_000, args.repeat)
+    batch_ns = best_ns(lambda: tg.observe(batch, out=out), 200, args.repeat) / args.envs
+    print(f"19-chain clone().chain():          {chain_ns:8.1f} ns  (baseline)")
+    print(f"observe([field]):                  {one_ns:8.1f} ns  {one_ns / chain_ns:5.2f} x chain")
+    print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain\n")
+
+    hand_steps = max(1000, args.steps // 10)
+    vector_steps = max(20, args.steps // args.envs * 4)
+    runs: dict[str, list[tuple[float, float]]] = {}
+    hand = HandWrittenEnv()
+    single = TokopuyoEnv()
+    vec1 = TokopuyoVectorEnv(args.envs, threads=1)
+    vec2 = TokopuyoVectorEnv(args.envs, threads=2)
+    for r in range(args.repeat):
+        runs.setdefault("hand-written env", []).append(single_rate(hand, hand_steps, r))
+        runs.setdefault("TokopuyoEnv", []).append(single_rate(single, args.steps, r))
+        runs.setdefault(f"TokopuyoVectorEnv({args.envs}, threads=1)", []).append(vector_rate(vec1, vector_steps, r))
+        runs.setdefault(f"TokopuyoVectorEnv({args.envs}, threads=2)", []).append(vector_rate(vec2, vector_steps, r))
+    base = statistics.median(x[0] for x in runs["hand-written env"])
+    print(f"{'environment':36} {'steps/s in step':>16} {'x hand-written':>15} {'steps/s loop':>14}")
+    medians = {}
+    for name, values in runs.items():
+        inside = statistics.median(v[0] for v in values)
+        loop = statistics.median(v[1] for v in values)
+        medians[name] = inside
+        print(f"{name:36} {inside:16,.0f} {inside / base:15.1f} {loop:14,.0f}")
+    names = list(medians)
+    print(f"\n2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
+
+
+if __name__ == "__main__":
+    main()

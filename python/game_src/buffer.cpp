@@ -1,0 +1,87 @@
+// Buffer checks of the arrays batch calls read and write.
+#include "buffer.hpp"
+
+#include <utility>
+
+namespace tavik::py {
+
+namespace {
+
+struct ElementInfo {
+    const char* name;
+    Py_ssize_t size;
+    std::string_view codes;  // the buffer format codes that mean it on this platform
+};
+
+ElementInfo info(Element e) {
+    switch (e) {
+        case Element::U8: return {"uint8", 1, "B"};
+        case Element::I8: return {"int8", 1, "b"};
+        case Element::BOOL: return {"bool", 1, "?"};
+        case Element::I32: return {"int32", 4, "i"};
+        case Element::I64: return {"int64", 8, "lq"};
+        case Element::F64: return {"float64", 8, "d"};
+    }
+    return {"?", 0, ""};
+}
+
+std::string shape_text(const Py_ssize_t* shape, std::size_t ndim) {
+    std::string out = "(";
+    for (std::size_t i = 0; i < ndim; ++i) {
+        if (i) out += ", ";
+        out += std::to_string(shape[i]);
+    }
+    if (ndim == 1) out += ",";
+    return out + ")";
+}
+
+// The format without its native byte-order prefix ("@", "=", "<" all mean
+// native here: the extension only builds for little-endian x86-64).
+std::string_view bare_format(const char* format) {
+    std::string_view f = format ? format : "B";
+    if (!f.empty() && (f[0] == '@' || f[0] == '=' || f[0] == '<')) f.remove_prefix(1);
+    return f;
+}
+
+}  // namespace
+
+ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element,
+                         std::initializer_list<Py_ssize_t> shape, bool writable) {
+    const ElementInfo want = info(element);
+    // Messages are built only on failure: this runs on every step of an environment.
+    auto expected = [&] {
+        const std::vector<Py_ssize_t> dims(shape);
+        return std::string(writable ? "a C-contiguous writable " : "a C-contiguous ") + want.name +
+               " array of shape " + shape_text(dims.data(), dims.size());
+    };
+    const int flags = PyBUF_FORMAT | PyBUF_STRIDES | (writable ? PyBUF_WRITABLE : 0);
+    if (PyObject_GetBuffer(array, &view_, flags) != 0) {
+        PyErr_Clear();
+        if (PyObject_CheckBuffer(array)) raise(PyExc_ValueError, std::string(what) + " must be writable");
+        raise(PyExc_TypeError, std::string(what) + " must be " + expected() + ", got " + Py_TYPE(array)->tp_name);
+    }
+    // Released here on a failed check: a throwing constructor runs no destructor.
+    auto fail = [&](const std::string& message) {
+        PyBuffer_Release(&view_);
+        raise(PyExc_ValueError, message);
+    };
+    const std::string_view format = bare_format(view_.format);
+    const bool type_ok =
+        view_.itemsize == want.size && format.size() == 1 && want.codes.find(format[0]) != std::string_view::npos;
+    bool shape_ok = static_cast<std::size_t>(view_.ndim) == shape.size();
+    for (std::size_t i = 0; shape_ok && i < shape.size(); ++i) shape_ok = view_.shape[i] == shape.begin()[i];
+    if (!type_ok || !shape_ok) {
+        fail(std::string(what) + " must be " + expected() + ", got format '" + std::string(format) + "' of shape " +
+             shape_text(view_.shape, static_cast<std::size_t>(view_.ndim)));
+    }
+    if (!PyBuffer_IsContiguous(&view_, 'C')) fail(std::string(what) + " must be C-contiguous");
+    held_ = true;
+}
+
+ArrayBuffer::~ArrayBuffer() {
+    if (held_) PyBuffer_Release(&view_);
+}
+
+ArrayBuffer::ArrayBuffer(ArrayBuffer&& o) noexcept : view_(o.view_), held_(std::exchange(o.held_, false)) {}
+
+}  // namespace tavik::py

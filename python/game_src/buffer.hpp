@@ -1,0 +1,40 @@
+#pragma once
+// Arrays the Python side allocates, reached through the buffer protocol so the
+// build needs no NumPy headers: checked once for element type, shape,
+// C-contiguity and writability, then written as plain memory.
+#include "frame.hpp"
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavik::py {
+
+// The element types the batch calls exchange, with their buffer format codes.
+enum class Element { U8, I8, BOOL, I32, I64, F64 };
+
+class ArrayBuffer {
+public:
+    // `what` names the argument in errors, e.g. "observe(): out".
+    ArrayBuffer(PyObject* array, std::string_view what, Element element, std::initializer_list<Py_ssize_t> shape,
+                bool writable);
+    ~ArrayBuffer();
+    ArrayBuffer(ArrayBuffer&& o) noexcept;
+    ArrayBuffer(const ArrayBuffer&) = delete;
+    ArrayBuffer& operator=(const ArrayBuffer&) = delete;
+    ArrayBuffer& operator=(ArrayBuffer&&) = delete;
+
+    template <class T>
+    T* data() const {
+        return static_cast<T*>(view_.buf);
+    }
+    Py_ssize_t length() const { return view_.shape ? view_.shape[0] : 0; }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+}  // namespace tavik::py

@@ -1,0 +1,108 @@
+// Bindings of the array writers: fields (or games) in, bytes written into
+// arrays the Python side allocated.
+#include "buffer.hpp"
+#include "game_module.hpp"
+#include "game/observation.hpp"
+
+#include <array>
+#include <vector>
+
+namespace tavik::py {
+
+namespace {
+
+// The field of a tavik.Field or of a Game, copied while borrowed.
+BitField field_of(PyObject* o, const char* what) {
+    if (PyObject_TypeCheck(o, tavik_field_type())) return copy_of<BitField>(o, tavik_field_type());
+    if (PyObject_TypeCheck(o, game_type())) {
+        BorrowShared<Game> game(o);
+        return game->field();
+    }
+    raise(PyExc_TypeError, std::string(what) + " takes tavik.Field or Game items, got " + Py_TYPE(o)->tp_name);
+}
+
+unsigned colours_of(PyObject* o, const char* what) {
+    const std::uint64_t c = to_u64(o);
+    if (c != 3 && c != 4) raise(PyExc_ValueError, std::string(what) + ": colours must be 3 or 4, got " + std::to_string(c));
+    return static_cast<unsigned>(c);
+}
+
+// Below this many fields the writes take less time than handing the lock over.
+constexpr std::size_t RELEASE_FROM = 16;
+
+PyObject* observe_into(PyObject*, CallArgs args) {
+    return entry([&] {
+        auto [fields_arg, colours_arg, out_arg] = parse(args, "observe()", "fields", "colours", "out");
+        const unsigned colours = colours_of(colours_arg, "observe()");
+        Ref seq = Ref::steal(PySequence_Fast(fields_arg, "observe() takes a list of tavik.Field or Game"));
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        PyObject** items = PySequence_Fast_ITEMS(seq.get());
+        ArrayBuffer out(out_arg, "observe(): out", Element::U8,
+                        {n, static_cast<Py_ssize_t>(colours + 1), observation::ROWS, observation::COLUMNS}, true);
+        std::uint8_t* bytes = out.data<std::uint8_t>();
+        const std::size_t stride = observation::field_bytes(colours);
+        if (static_cast<std::size_t>(n) < RELEASE_FROM) {
+            // Every item is checked before the first byte is written.
+            std::array<BitField, RELEASE_FROM> fields;
+            for (Py_ssize_t i = 0; i < n; ++i) fields[static_cast<std::size_t>(i)] = field_of(items[i], "observe()");
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                observation::write_field(fields[static_cast<std::size_t>(i)], colours, bytes + i * stride);
+            }
+            return py_none();
+        }
+        std::vector<BitField> fields;
+        fields.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) fields.push_back(field_of(items[i], "observe()"));
+        Py_BEGIN_ALLOW_THREADS
+        for (std::size_t i = 0; i < fields.size(); ++i) observation::write_field(fields[i], colours, bytes + i * stride);
+        Py_END_ALLOW_THREADS
+        return py_none();
+    });
+}
+
+PyObject* write_types(PyObject*, CallArgs args) {
+    return entry([&] {
+        auto [field_arg, out_arg] = parse(args, "to_numpy()", "field", "out");
+        if (!PyObject_TypeCheck(field_arg, tavik_field_type())) {
+            raise(PyExc_TypeError, std::string("to_numpy() takes a tavik.Field, got ") + Py_TYPE(field_arg)->tp_name);
+        }
+        const BitField field = copy_of<BitField>(field_arg, tavik_field_type());
+        ArrayBuffer out(out_arg, "to_numpy(): out", Element::U8, {observation::ALL_ROWS, observation::COLUMNS}, true);
+        observation::write_types(field, out.data<std::uint8_t>());
+        return py_none();
+    });
+}
+
+PyObject* field_from_types(PyObject*, CallArgs args) {
+    return entry([&] {
+        auto [array_arg] = parse(args, "from_numpy()", "array");
+        ArrayBuffer in(array_arg, "from_numpy(): array", Element::U8, {observation::ALL_ROWS, observation::COLUMNS}, false);
+        const std::uint8_t* types = in.data<std::uint8_t>();
+        BitField field;
+        for (std::uint64_t y = 0; y < observation::ALL_ROWS; ++y) {
+            for (std::uint64_t x = 0; x < observation::COLUMNS; ++x) {
+                const std::uint8_t t = types[y * observation::COLUMNS + x];
+                if (t > PuyoType::GREEN) {
+                    raise(PyExc_ValueError, "from_numpy(): cell (x=" + std::to_string(x) + ", y=" + std::to_string(y) +
+                                                ") holds " + std::to_string(t) + ", not a type number 0 to 7");
+                }
+                field.set(x + 1, y + 1, PuyoType::from_number_unchecked(t));
+            }
+        }
+        return new_tavik_field(field);
+    });
+}
+
+}  // namespace
+
+void add_numpy_obs(PyObject* module) {
+    static PyMethodDef functions[] = {
+        method<observe_into>("_observe_into"),
+        method<write_types>("_write_types"),
+        method<field_from_types>("_field_from_types"),
+        END_METHODS,
+    };
+    add_functions(module, functions);
+}
+
+}  // namespace tavik::py

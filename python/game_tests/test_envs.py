@@ -1,0 +1,144 @@
+"""The Gymnasium environments: the checker, replay by seed, vector against single, bad input."""
+
+import pytest
+
+np = pytest.importorskip("numpy")
+gym = pytest.importorskip("gymnasium")
+
+import tavik  # noqa: E402
+import tavik_game as tg  # noqa: E402
+from tavik_game.envs import TokopuyoEnv, TokopuyoVectorEnv  # noqa: E402
+
+HANDS = tavik.Hand.enumerate()
+
+
+def first_legal(mask) -> int:
+    return int(np.flatnonzero(mask)[0])
+
+
+def test_passes_the_gymnasium_checker():
+    from gymnasium.utils.env_checker import check_env
+
+    check_env(gym.make("tavik/Tokopuyo-v0", render_mode="rgb_array").unwrapped, skip_render_check=False)
+    check_env(gym.make("tavik/Tokopuyo-v0", colours=3, visible=2, max_pairs=5).unwrapped)
+
+
+def test_observation_and_mask_follow_the_game():
+    env = TokopuyoEnv(visible=2)
+    obs, info = env.reset(seed=4)
+    for _ in range(30):
+        game = env.game
+        np.testing.assert_array_equal(obs["field"], tg.observe([game.field])[0])
+        for k, pair in enumerate(game.pairs):
+            assert obs["pairs"][k, 0].tolist() == [int(pair.child == 4 + c) for c in range(4)]
+            assert obs["pairs"][k, 1].tolist() == [int(pair.axis == 4 + c) for c in range(4)]
+        assert info["action_mask"].dtype == np.int8
+        assert [HANDS[i] for i in np.flatnonzero(info["action_mask"])] == game.legal_hands()
+        action = int(np.flatnonzero(info["action_mask"])[-1])
+        move = game.play(HANDS[action])
+        obs, reward, terminated, truncated, info = env.step(action)
+        assert (reward, terminated, info["chain"], info["illegal"]) == (move.score, move.over, move.chain, False)
+        if terminated:
+            break
+
+
+def play_out(env, seed, policy, steps):
+    obs, info = env.reset(seed=seed)
+    trace = []
+    for t in range(steps):
+        obs, reward, terminated, truncated, info = env.step(policy(t, info["action_mask"]))
+        trace.append((obs["field"].tobytes(), reward, terminated, truncated))
+        if terminated or truncated:
+            obs, info = env.reset()
+    return trace
+
+
+def test_a_seed_replays_the_episode_and_unseeded_resets_continue_a_seed_chain():
+    env = TokopuyoEnv(max_pairs=7)
+    policy = lambda t, mask: int(np.flatnonzero(mask)[t % int(mask.sum())])  # noqa: E731
+    assert play_out(env, 11, policy, 40) == play_out(TokopuyoEnv(max_pairs=7), 11, policy, 40)
+    assert play_out(env, 11, policy, 40) != play_out(env, 12, policy, 40)
+
+
+def test_truncation_and_illegal_actions_end_the_episode():
+    env = TokopuyoEnv(max_pairs=3)
+    _, info = env.reset(seed=0)
+    flags = [env.step(first_legal(info["action_mask"]))[2:4] for _ in range(3)]
+    assert flags == [(False, False), (False, False), (False, True)]
+    with pytest.raises(ValueError, match="episode is over"):
+        env.step(0)
+
+    env = TokopuyoEnv()
+    _, info = env.reset(seed=0)
+    # Fill column 2 (hand index 1 places TOP at x=2) until a hand is illegal.
+    while info["action_mask"].all():
+        _, _, terminated, _, info = env.step(1)
+        assert not terminated
+    bad = int(np.flatnonzero(info["action_mask"] == 0)[0])
+    before = env.game
+    _, reward, terminated, truncated, info = env.step(bad)
+    assert (reward, terminated, truncated, info["illegal"]) == (0, True, False, True)
+    assert env.game.field == before.field
+
+
+@pytest.mark.parametrize("action", [-1, 22, 2**70])
+def test_out_of_range_actions_raise_and_change_nothing(action):
+    env = TokopuyoEnv()
+    env.reset(seed=1)
+    before = env.game
+    with pytest.raises(ValueError, match="outside 0..21"):
+        env.step(action)
+    assert env.game.field == before.field and env.game.turn == before.turn
+
+
+def test_vector_env_plays_the_same_episodes_as_single_envs():
+    n, steps = 5, 60
+    envs = TokopuyoVectorEnv(n, threads=2, max_pairs=9)
+    singles = [TokopuyoEnv(max_pairs=9) for _ in range(n)]
+    obs, info = envs.reset(seed=100)
+    single = [e.reset(seed=100 + i) for i, e in enumerate(singles)]
+    done = [False] * n
+    rng = np.random.default_rng(0)
+    for _ in range(steps):
+        for i in range(n):
+            np.testing.assert_array_equal(obs["field"][i], single[i][0]["field"])
+            np.testing.assert_array_equal(obs["pairs"][i], single[i][0]["pairs"])
+            np.testing.assert_array_equal(info["action_mask"][i], single[i][1]["action_mask"])
+        actions = np.argmax(rng.random((n, 22)) * info["action_mask"], axis=1)
+        obs, reward, terminated, truncated, info = envs.step(actions)
+        for i, e in enumerate(singles):
+            if done[i]:  # next-step autoreset: the vector env resets on this step
+                single[i] = e.reset()
+                assert (reward[i], terminated[i], truncated[i]) == (0, False, False)
+            else:
+                o, r, te, tr, inf = e.step(int(actions[i]))
+                single[i] = (o, inf)
+                assert (reward[i], terminated[i], truncated[i], info["chain"][i]) == (r, te, tr, inf["chain"])
+            done[i] = bool(terminated[i] or truncated[i])
+
+
+def test_vector_env_refuses_bad_actions_without_stepping():
+    envs = TokopuyoVectorEnv(3, threads=1)
+    obs, _ = envs.reset(seed=0)
+    for actions, error in [([0, 1, 22], ValueError), ([0, 1], ValueError), ([0.0, 1.0, 2.0], TypeError)]:
+        with pytest.raises(error):
+            envs.step(actions)
+    obs2, *_ = envs.step(np.zeros(3, np.int64))  # still at the first pair: one pair placed now
+    assert all(envs.game(i).turn == 1 for i in range(3))
+    assert not np.array_equal(obs["field"], obs2["field"])
+
+
+def test_renderings():
+    env = TokopuyoEnv(render_mode="rgb_array")
+    env.reset(seed=2)
+    env.step(0)
+    image = env.render()
+    assert image.dtype == np.uint8 and image.ndim == 3 and image.shape[2] == 3
+    assert image.shape[0] >= 14 * 16 and image.shape[1] >= 6 * 16
+    red, blue = (255, 0, 0), (0, 0, 255)
+    colours = {tuple(c) for c in image.reshape(-1, 3)}
+    assert red in colours or blue in colours or (255, 255, 0) in colours or (0, 128, 0) in colours
+    text = TokopuyoEnv(render_mode="ansi")
+    text.reset(seed=2)
+    out = text.render()
+    assert "\x1b[" in out and "next:" in out

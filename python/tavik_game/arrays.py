@@ -1,0 +1,76 @@
+"""Fields as NumPy arrays: type numbers, and one-hot observations for learning code.
+
+NumPy is imported on first use, so the rules of tavik_game work without it.
+"""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, Optional, Sequence, Union
+
+from . import _native
+
+if TYPE_CHECKING:
+    import numpy as np
+    import tavik
+
+    from . import Game
+
+ROWS = 13      # Python rows 1..13: the player never sees row 0
+COLUMNS = 6
+PAIR_SLOTS = 2
+
+_np = None
+
+
+def _numpy():
+    global _np
+    if _np is None:
+        import numpy
+
+        _np = numpy
+    return _np
+
+
+def to_numpy(field: "tavik.Field", out: "Optional[np.ndarray]" = None) -> "np.ndarray":
+    """The field's type numbers as a (14, 6) uint8 array, rows by columns, Python row 0 first."""
+    np = _numpy()
+    if out is None:
+        out = np.empty((14, COLUMNS), np.uint8)
+    _native._write_types(field, out)
+    return out
+
+
+def from_numpy(array: Any) -> "tavik.Field":
+    """A new Field from a (14, 6) array of type numbers 0 to 7 (integers of any width)."""
+    np = _numpy()
+    a = np.asarray(array)
+    if a.shape != (14, COLUMNS):
+        raise ValueError(f"from_numpy() needs an array of shape (14, 6), got {a.shape}")
+    if a.dtype.kind not in "iub":
+        raise TypeError(f"from_numpy() needs integer type numbers, got dtype {a.dtype}")
+    bad = (a < 0) | (a > 7)
+    if bad.any():
+        y, x = (int(i) for i in np.argwhere(bad)[0])
+        raise ValueError(
+            f"from_numpy(): cell (x={x}, y={y}) holds {a[y, x]}, not a type number 0 to 7 "
+            "(Field keeps no PURPLE)"
+        )
+    return _native._field_from_types(np.ascontiguousarray(a, dtype=np.uint8))
+
+
+def observe(
+    fields: "Sequence[Union[tavik.Field, Game]]", colours: int = 4, out: "Optional[np.ndarray]" = None
+) -> "np.ndarray":
+    """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
+
+    Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.
+    Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
+    C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
+    """
+    if out is None:
+        if colours not in (3, 4):
+            raise ValueError(f"observe(): colours must be 3 or 4, got {colours!r}")
+        np = _np or _numpy()
+        out = np.empty((len(fields), colours + 1, ROWS, COLUMNS), np.uint8)
+    _native._observe_into(fields, colours, out)
+    return out

@@ -1,0 +1,296 @@
+"""Gymnasium environments of the one-player endless game.
+
+Importing this module registers ``tavik/Tokopuyo-v0``. Observations:
+
+- ``field``: uint8 (colours + 1, 13, 6), the one-hot planes of `tavik_game.observe`
+  (RED, BLUE, YELLOW, GREEN up to `colours`, then ojama; Python rows 1 to 13).
+- ``pairs``: uint8 (visible, 2, colours), the current pair first; per pair the one-hot
+  colour of its child (element 0 of `tavik.Pair`), then of its axis.
+
+Actions index `tavik.Hand.enumerate()` (22 hands); ``info["action_mask"]`` (int8) marks
+the legal ones. The reward is the move's score, the all-clear bonus included.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+from typing import Any, Dict, Optional, Tuple
+
+import gymnasium as gym
+import numpy as np
+from gymnasium import spaces
+from gymnasium.vector import AutoresetMode, VectorEnv
+
+from . import _native
+from .arrays import COLUMNS, PAIR_SLOTS, ROWS, to_numpy
+
+ENV_ID = "tavik/Tokopuyo-v0"
+NUM_ACTIONS = 22
+
+# The colours of the HTML rendering (CSS named colours), by type number.
+_RGB = np.array(
+    [
+        (255, 255, 255),  # EMPTY: white
+        (128, 128, 128),  # OJAMA: gray
+        (0, 0, 0),        # WALL: black
+        (128, 128, 128),  # IRON: gray
+        (255, 0, 0),      # RED
+        (0, 0, 255),      # BLUE
+        (255, 255, 0),    # YELLOW
+        (0, 128, 0),      # GREEN
+    ],
+    np.uint8,
+)
+_ANSI = ["__", "\x1b[1;47mO_\x1b[0m", "\x1b[1;40mW_\x1b[0m", "\x1b[1;40mI_\x1b[0m",
+         "\x1b[1;41mR_\x1b[0m", "\x1b[1;44mB_\x1b[0m", "\x1b[1;43mY_\x1b[0m", "\x1b[1;42mG_\x1b[0m"]
+_CELL = 24       # pixels per cell of the rgb_array image
+_GRID_LINE = (224, 224, 224)
+
+
+def _entropy_seeds(n: int) -> np.ndarray:
+    return np.frombuffer(os.urandom(8 * n), np.uint64).copy()
+
+
+def _spaces(colours: int, visible: int) -> Tuple[spaces.Dict, spaces.Discrete]:
+    if colours not in (3, 4):
+        raise ValueError(f"colours must be 3 or 4, got {colours!r}")
+    if not isinstance(visible, int) or not 1 <= visible <= 16:
+        raise ValueError(f"visible must be an int from 1 to 16, got {visible!r}")
+    obs = spaces.Dict(
+        {
+            "field": spaces.MultiBinary((colours + 1, ROWS, COLUMNS)),
+            "pairs": spaces.MultiBinary((visible, PAIR_SLOTS, colours)),
+        }
+    )
+    return obs, spaces.Discrete(NUM_ACTIONS)
+
+
+def _check_max_pairs(max_pairs: Optional[int]) -> int:
+    if max_pairs is None:
+        return 0
+    if not isinstance(max_pairs, int) or max_pairs < 1:
+        raise ValueError(f"max_pairs must be a positive int or None, got {max_pairs!r}")
+    return max_pairs
+
+
+class _Buffers:
+    """The arrays the native stepper writes into, owned by the environment."""
+
+    def __init__(self, n: int, colours: int, visible: int) -> None:
+        self.field = np.zeros((n, colours + 1, ROWS, COLUMNS), np.uint8)
+        self.pairs = np.zeros((n, visible, PAIR_SLOTS, colours), np.uint8)
+        self.mask = np.zeros((n, NUM_ACTIONS), np.int8)
+        self.reward = np.zeros(n, np.float64)
+        self.terminated = np.zeros(n, np.bool_)
+        self.truncated = np.zeros(n, np.bool_)
+        self.illegal = np.zeros(n, np.bool_)
+        self.chain = np.zeros(n, np.int32)
+
+    def stepper(self, n: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool):
+        return _native._VectorGame(
+            n, colours, visible, max_pairs, threads, autoreset, _entropy_seeds(n),
+            self.field, self.pairs, self.mask, self.reward, self.terminated, self.truncated,
+            self.illegal, self.chain,
+        )
+
+
+def _ansi(game) -> str:
+    types = to_numpy(game.field)
+    lines = [f"turn {game.turn}  score {game.score}  max chain {game.max_chain}"]
+    for y in range(types.shape[0]):
+        lines.append("".join(_ANSI[t] for t in types[y]))
+    shown = []
+    for pair in game.pairs:
+        shown.append(_ANSI[pair.child] + "/" + _ANSI[pair.axis])
+    lines.append("next: " + "  ".join(shown))
+    return "\n".join(lines) + "\n"
+
+
+def _rgb(game) -> np.ndarray:
+    """The field (rows 0 to 13) on the left, the visible pairs stacked on the right."""
+    types = to_numpy(game.field)
+    pairs = np.array([[p.child, p.axis] for p in game.pairs], np.uint8).reshape(-1, 2)
+    # Cell grid: 6 field columns, one blank column, one pair column.
+    grid = np.zeros((max(types.shape[0], 3 * len(pairs)), COLUMNS + 2), np.uint8)
+    grid[: types.shape[0], :COLUMNS] = types
+    for i, (child, axis) in enumerate(pairs):
+        grid[3 * i, COLUMNS + 1] = child   # the child sits above its axis, as it spawns
+        grid[3 * i + 1, COLUMNS + 1] = axis
+    image = _RGB[np.repeat(np.repeat(grid, _CELL, 0), _CELL, 1)]
+    image[::_CELL, : COLUMNS * _CELL] = _GRID_LINE
+    image[:, : COLUMNS * _CELL : _CELL] = _GRID_LINE
+    image[:, COLUMNS * _CELL : (COLUMNS + 1) * _CELL] = 255
+    return np.ascontiguousarray(image)
+
+
+class TokopuyoEnv(gym.Env):
+    """One player, endless pairs: score as much as possible before the field tops out."""
+
+    metadata = {"render_modes": ["ansi", "rgb_array", "human"], "render_fps": 4}
+
+    def __init__(
+        self,
+        colours: int = 4,
+        visible: int = 3,
+        max_pairs: Optional[int] = None,
+        render_mode: Optional[str] = None,
+    ) -> None:
+        self.observation_space, self.action_space = _spaces(colours, visible)
+        if render_mode is not None and render_mode not in self.metadata["render_modes"]:
+            raise ValueError(f"render_mode must be one of {self.metadata['render_modes']} or None, got {render_mode!r}")
+        self.render_mode = render_mode
+        self.colours, self.visible = colours, visible
+        self.max_pairs = max_pairs
+        self._buffers = _Buffers(1, colours, visible)
+        self._core = self._buffers.stepper(1, colours, visible, _check_max_pairs(max_pairs), 1, False)
+        # Views of row 0, made once: step copies from them.
+        self._field = self._buffers.field[0]
+        self._pairs = self._buffers.pairs[0]
+        self._mask = self._buffers.mask[0]
+
+    @property
+    def game(self):
+        """A copy of the current game (a `tavik_game.Game`)."""
+        return self._core.game(0)
+
+    def reset(self, *, seed: Optional[int] = None, options: Optional[Dict[str, Any]] = None):
+        super().reset(seed=seed)
+        self._core.reset(None if seed is None else [seed])
+        obs = {"field": self._field.copy(), "pairs": self._pairs.copy()}
+        return obs, {"action_mask": self._mask.copy()}
+
+    def step(self, action):
+        reward, terminated, truncated, illegal, chain = self._core.step_one(action)
+        obs = {"field": self._field.copy(), "pairs": self._pairs.copy()}
+        info = {"action_mask": self._mask.copy(), "illegal": illegal, "chain": chain}
+        if self.render_mode == "human":
+            self.render()
+        return obs, reward, terminated, truncated, info
+
+    def action_masks(self) -> np.ndarray:
+        """The legal-hand mask as bool (the name maskable-policy libraries call)."""
+        return self._mask.astype(bool)
+
+    def render(self):
+        if self.render_mode is None:
+            gym.logger.warn("render() called without a render_mode")
+            return None
+        game = self.game
+        if self.render_mode == "rgb_array":
+            return _rgb(game)
+        text = _ansi(game)
+        if self.render_mode == "ansi":
+            return text
+        sys.stdout.write(text)
+        return None
+
+
+class TokopuyoVectorEnv(VectorEnv):
+    """`num_envs` games stepped in one native call, spread over `threads` worker threads.
+
+    Observations, rewards and flags are written into arrays the environment owns; with
+    `copy=True` (the default) step and reset return copies, so they may be kept.
+    Sub-environment i is seeded with seed + i. Gymnasium's next-step autoreset: the step after
+    an episode ends resets that game, ignores its action and reports reward 0.
+    """
+
+    metadata = {"render_modes": ["ansi", "rgb_array"], "autoreset_mode": AutoresetMode.NEXT_STEP}
+
+    def __init__(
+        self,
+        num_envs: int,
+        threads: Optional[int] = None,
+        colours: int = 4,
+        visible: int = 3,
+        max_pairs: Optional[int] = None,
+        render_mode: Optional[str] = None,
+        copy: bool = True,
+    ) -> None:
+        if not isinstance(num_envs, int) or num_envs < 1:
+            raise ValueError(f"num_envs must be a positive int, got {num_envs!r}")
+        if threads is None:
+            threads = os.cpu_count() or 1
+        if not isinstance(threads, int) or threads < 1:
+            raise ValueError(f"threads must be a positive int or None, got {threads!r}")
+        if render_mode is not None and render_mode not in self.metadata["render_modes"]:
+            raise ValueError(f"render_mode must be one of {self.metadata['render_modes']} or None, got {render_mode!r}")
+        self.num_envs = num_envs
+        self.threads = min(threads, num_envs)
+        self.render_mode = render_mode
+        self.colours, self.visible, self.max_pairs = colours, visible, max_pairs
+        self.copy = copy
+        self.single_observation_space, self.single_action_space = _spaces(colours, visible)
+        self.observation_space = spaces.Dict(
+            {
+                "field": spaces.MultiBinary((num_envs, colours + 1, ROWS, COLUMNS)),
+                "pairs": spaces.MultiBinary((num_envs, visible, PAIR_SLOTS, colours)),
+            }
+        )
+        self.action_space = spaces.MultiDiscrete(np.full(num_envs, NUM_ACTIONS))
+        self._buffers = _Buffers(num_envs, colours, visible)
+        self._core = self._buffers.stepper(
+            num_envs, colours, visible, _check_max_pairs(max_pairs), self.threads, True
+        )
+        self._all = np.ones(num_envs, np.bool_)
+        self._actions = np.zeros(num_envs, np.int64)
+
+    def game(self, i: int):
+        """A copy of sub-environment i's game (a `tavik_game.Game`)."""
+        return self._core.game(i)
+
+    def _result(self):
+        b = self._buffers
+        if self.copy:
+            obs = {"field": b.field.copy(), "pairs": b.pairs.copy()}
+            info = {"action_mask": b.mask.copy(), "_action_mask": self._all,
+                    "illegal": b.illegal.copy(), "_illegal": self._all,
+                    "chain": b.chain.copy(), "_chain": self._all}
+            return obs, b.reward.copy(), b.terminated.copy(), b.truncated.copy(), info
+        obs = {"field": b.field, "pairs": b.pairs}
+        info = {"action_mask": b.mask, "_action_mask": self._all, "illegal": b.illegal,
+                "_illegal": self._all, "chain": b.chain, "_chain": self._all}
+        return obs, b.reward, b.terminated, b.truncated, info
+
+    def reset(self, *, seed=None, options: Optional[Dict[str, Any]] = None):
+        if seed is None:
+            seeds = None
+        elif isinstance(seed, int):
+            seeds = [seed + i for i in range(self.num_envs)]
+        else:
+            seeds = list(seed)
+            if len(seeds) != self.num_envs:
+                raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
+        if seed is not None:
+            self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
+                seed if isinstance(seed, int) else None)
+        self._core.reset(seeds)
+        obs, _, _, _, info = self._result()
+        return obs, {k: v for k, v in info.items() if "action_mask" in k}
+
+    def step(self, actions):
+        a = np.asarray(actions)
+        if a.dtype.kind not in "iu":
+            raise TypeError(f"step() needs integer actions, got dtype {a.dtype}")
+        if a.shape != (self.num_envs,):
+            raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
+        if a.dtype != np.int64 or not a.flags.c_contiguous:
+            a = a.astype(np.int64)
+        self._core.step(a)
+        return self._result()
+
+    def render(self):
+        if self.render_mode is None:
+            gym.logger.warn("render() called without a render_mode")
+            return None
+        games = [self._core.game(i) for i in range(self.num_envs)]
+        if self.render_mode == "ansi":
+            return [_ansi(g) for g in games]
+        return [_rgb(g) for g in games]
+
+    def close_extras(self, **kwargs: Any) -> None:
+        self._core = None
+
+
+if ENV_ID not in gym.registry:
+    gym.register(id=ENV_ID, entry_point=TokopuyoEnv, vector_entry_point=TokopuyoVectorEnv)
