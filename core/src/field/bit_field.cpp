@@ -160,12 +160,6 @@ BitField::PlaneBytes BitField::planes_bytes() const {
     return {planes_[0].bytes(), planes_[1].bytes(), planes_[2].bytes()};
 }
 
-Plane BitField::type_plane(unsigned code) const {
-    Plane out = ~Plane();
-    for (unsigned k = 0; k < 3; ++k) out &= (code >> k & 1) ? planes_[k] : ~planes_[k];
-    return out;
-}
-
 bool BitField::has_type(PuyoType t) const {
     if (t == PuyoType::PURPLE) panic_not_implemented();
     return !type_plane(t.number()).is_empty();

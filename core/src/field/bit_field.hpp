@@ -67,7 +67,11 @@ public:
     ChainStepResult step_chain(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
     // The cells holding type code `code` (0..7).
-    Plane type_plane(unsigned code) const;
+    Plane type_plane(unsigned code) const {
+        Plane out = ~Plane();
+        for (unsigned k = 0; k < 3; ++k) out &= (code >> k & 1) ? planes_[k] : ~planes_[k];
+        return out;
+    }
 
     bool operator==(const BitField& o) const {
         return ((planes_[0] ^ o.planes_[0]) | (planes_[1] ^ o.planes_[1]) | (planes_[2] ^ o.planes_[2])).is_empty();

@@ -1,69 +1,86 @@
-// The one-hot and type-number writers: each row of a plane is turned into
-// one byte per column with a handful of vector instructions.
+// The one-hot and type-number writers. Each 16 output bytes are one byte
+// gather from the plane and one bit test per byte, driven by tables built at
+// compile time from the cell layout.
 #include "game/observation.hpp"
 
 #include <immintrin.h>
 
+#include <array>
 #include <cstring>
 
 namespace tavik::observation {
 
 namespace {
 
-// The cells of row `grid_row` of every lane as bytes 0x00 / 0xFF, one per
-// lane, lane 0 (the left wall) first.
-//   lane bit 15 - grid_row  --shift left by grid_row-->  bit 15 (the sign)
-//   --arithmetic shift 15-->  0x0000 / 0xFFFF  --pack-->  one byte per lane.
-__m128i row_lanes(__m128i plane, int grid_row) {
-    const __m128i signs = _mm_sll_epi16(plane, _mm_cvtsi32_si128(grid_row));
-    const __m128i lanes = _mm_srai_epi16(signs, 15);
-    return _mm_packs_epi16(lanes, lanes);
-}
+// Output byte j of a block of cells (rows of 6, from `first_grid_row`) is
+// cell (x, y) = (j % 6, j / 6 + first_grid_row), which is bit 16·(x+1) + (15 − y)
+// of the plane (the walls take lane 0): byte 2·(x+1) + b/8, bit b % 8.
+//     plane bytes  |l0 l0|l1 l1|l2 l2| ... |l7 l7|      lane x+1 = column x
+//     out bytes    |x0 x1 x2 x3 x4 x5|x0 x1 ...         one row after another
+struct Gather {
+    alignas(16) std::array<std::uint8_t, 16> byte;
+    alignas(16) std::array<std::uint8_t, 16> bit;
+};
 
-// Bytes 0..5 are the row's columns 0..5 as 0/1 (lane 0, the wall, shifted out).
-__m128i row_columns(__m128i plane, int grid_row, __m128i bit) {
-    return _mm_srli_si128(_mm_and_si128(row_lanes(plane, grid_row), bit), 1);
-}
-
-// Six bytes: an 8-byte store that spills two bytes into the next row, which
-// is written after it, except at the very end of the output.
-void store_row(__m128i row, std::uint8_t* out, bool last) {
-    if (!last) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), row);
-        return;
+constexpr Gather gather(std::size_t first_cell, std::size_t first_grid_row) {
+    Gather g{};
+    for (std::size_t j = 0; j < 16; ++j) {
+        const std::size_t cell = first_cell + j;
+        const std::size_t x = cell % COLUMNS;
+        const std::size_t y = first_grid_row + cell / COLUMNS;
+        const std::size_t b = 15 - y;
+        g.byte[j] = static_cast<std::uint8_t>(2 * (x + 1) + b / 8);
+        g.bit[j] = static_cast<std::uint8_t>(1u << (b % 8));
     }
-    const std::uint64_t bytes = static_cast<std::uint64_t>(_mm_cvtsi128_si64(row));
-    std::memcpy(out, &bytes, COLUMNS);
+    return g;
 }
 
-constexpr int FIRST_SEEN_GRID_ROW = 2;  // Python row 1
+// Blocks of 16 cells covering `cells` bytes; the last block ends exactly at
+// the end and overlaps the one before it, writing the same values again, so
+// no store passes the end of the output.
+template <std::size_t Cells, std::size_t FirstGridRow>
+constexpr std::array<Gather, (Cells + 15) / 16> blocks() {
+    std::array<Gather, (Cells + 15) / 16> out{};
+    for (std::size_t k = 0; k < out.size(); ++k) out[k] = gather(k + 1 < out.size() ? 16 * k : Cells - 16, FirstGridRow);
+    return out;
+}
 
-void write_plane(Plane cells, std::uint8_t* out, bool last_plane) {
-    const __m128i one = _mm_set1_epi8(1);
-    for (std::size_t r = 0; r < ROWS; ++r) {
-        const __m128i row = row_columns(cells.raw(), FIRST_SEEN_GRID_ROW + static_cast<int>(r), one);
-        store_row(row, out + r * COLUMNS, last_plane && r + 1 == ROWS);
+constexpr std::size_t block_start(std::size_t k, std::size_t count, std::size_t cells) {
+    return k + 1 < count ? 16 * k : cells - 16;
+}
+
+constexpr auto SEEN = blocks<PLANE_BYTES, 2>();           // Python rows 1..13
+constexpr auto ALL = blocks<ALL_ROWS * COLUMNS, 1>();    // Python rows 0..13
+
+// 0x01 in each byte whose cell is in the plane.
+__m128i block_bits(__m128i plane, const Gather& g) {
+    const __m128i bytes = _mm_shuffle_epi8(plane, _mm_load_si128(reinterpret_cast<const __m128i*>(g.byte.data())));
+    const __m128i bit = _mm_and_si128(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(g.bit.data())));
+    return _mm_min_epu8(bit, _mm_set1_epi8(1));
+}
+
+void store(std::uint8_t* out, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
+
+void write_plane(Plane cells, std::uint8_t* out) {
+    for (std::size_t k = 0; k < SEEN.size(); ++k) {
+        store(out + block_start(k, SEEN.size(), PLANE_BYTES), block_bits(cells.raw(), SEEN[k]));
     }
 }
 
 }  // namespace
 
 void write_field(const BitField& field, unsigned colours, std::uint8_t* out) {
-    for (unsigned k = 0; k < colours; ++k) {
-        write_plane(field.type_plane(PuyoType::RED + k), out + k * PLANE_BYTES, false);
-    }
-    write_plane(field.type_plane(PuyoType::OJAMA), out + colours * PLANE_BYTES, true);
+    for (unsigned k = 0; k < colours; ++k) write_plane(field.type_plane(PuyoType::RED + k), out + k * PLANE_BYTES);
+    write_plane(field.type_plane(PuyoType::OJAMA), out + colours * PLANE_BYTES);
 }
 
 void write_types(const BitField& field, std::uint8_t* out) {
-    const __m128i bits[3] = {_mm_set1_epi8(1), _mm_set1_epi8(2), _mm_set1_epi8(4)};
-    for (std::size_t r = 0; r < ALL_ROWS; ++r) {
-        const int grid_row = 1 + static_cast<int>(r);
-        __m128i code = _mm_setzero_si128();
-        for (std::size_t k = 0; k < 3; ++k) {
-            code = _mm_or_si128(code, row_columns(field.plane(k).raw(), grid_row, bits[k]));
-        }
-        store_row(code, out + r * COLUMNS, r + 1 == ALL_ROWS);
+    const __m128i p0 = field.plane(0).raw(), p1 = field.plane(1).raw(), p2 = field.plane(2).raw();
+    for (std::size_t k = 0; k < ALL.size(); ++k) {
+        const __m128i code = _mm_or_si128(block_bits(p0, ALL[k]),
+                                          _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1),
+                                                       _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
+        store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS), code);
     }
 }
 

@@ -2,6 +2,8 @@
 // pool hands out chunks of games and every thread writes only its own rows.
 #include "game/vector_game.hpp"
 
+#include <immintrin.h>
+
 #include <cstring>
 
 #include "game/observation.hpp"
@@ -15,8 +17,19 @@ namespace {
 // behind, large enough that the shared counter is touched rarely.
 constexpr std::size_t CHUNK = 16;
 
+// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place.
 void write_mask(std::uint32_t legal, std::int8_t* out) {
-    for (std::size_t k = 0; k < VectorGame::ACTIONS; ++k) out[k] = static_cast<std::int8_t>(legal >> k & 1);
+    const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
+    auto bytes_from = [&](__m128i which_byte, __m128i bit) {
+        const __m128i spread = _mm_shuffle_epi8(bits, which_byte);
+        return _mm_min_epu8(_mm_and_si128(spread, bit), _mm_set1_epi8(1));
+    };
+    const __m128i low = bytes_from(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1),
+                                   _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
+    const __m128i high = bytes_from(_mm_setr_epi8(0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2),
+                                    _mm_setr_epi8(64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
 }
 
 }  // namespace
