@@ -20,10 +20,17 @@ from typing import Any, Dict, Optional, Tuple
 import gymnasium as gym
 import numpy as np
 from gymnasium import spaces
-from gymnasium.vector import AutoresetMode, VectorEnv
+from gymnasium.vector import VectorEnv
 
 from . import _native
 from .arrays import COLUMNS, PAIR_SLOTS, ROWS, to_numpy
+
+try:
+    from gymnasium.vector import AutoresetMode
+
+    _NEXT_STEP = AutoresetMode.NEXT_STEP
+except ImportError:  # Gymnasium 1.0 names the mode by its string only
+    _NEXT_STEP = "next_step"
 
 ENV_ID = "tavik/Tokopuyo-v0"
 NUM_ACTIONS = 22
@@ -195,7 +202,7 @@ class TokopuyoVectorEnv(VectorEnv):
     an episode ends resets that game, ignores its action and reports reward 0.
     """
 
-    metadata = {"render_modes": ["ansi", "rgb_array"], "autoreset_mode": AutoresetMode.NEXT_STEP}
+    metadata = {"render_modes": ["ansi", "rgb_array"], "autoreset_mode": _NEXT_STEP}
 
     def __init__(
         self,
