@@ -53,6 +53,7 @@ _ANSI = ["__", "\x1b[1;47mO_\x1b[0m", "\x1b[1;40mW_\x1b[0m", "\x1b[1;40mI_\x1b[0
          "\x1b[1;41mR_\x1b[0m", "\x1b[1;44mB_\x1b[0m", "\x1b[1;43mY_\x1b[0m", "\x1b[1;42mG_\x1b[0m"]
 _CELL = 24       # pixels per cell of the rgb_array image
 _GRID_LINE = (224, 224, 224)
+_HIDDEN_ROW = (238, 238, 238)
 
 
 def _entropy_seeds(n: int) -> np.ndarray:
@@ -125,6 +126,9 @@ def _rgb(game) -> np.ndarray:
         grid[3 * i, COLUMNS + 1] = child   # the child sits above its axis, as it spawns
         grid[3 * i + 1, COLUMNS + 1] = axis
     image = _RGB[np.repeat(np.repeat(grid, _CELL, 0), _CELL, 1)]
+    # Row 0, above the visible field, on a gray ground where it is empty.
+    top = image[:_CELL, : COLUMNS * _CELL]
+    top[(top == 255).all(axis=2)] = _HIDDEN_ROW
     image[::_CELL, : COLUMNS * _CELL] = _GRID_LINE
     image[:, : COLUMNS * _CELL : _CELL] = _GRID_LINE
     image[:, COLUMNS * _CELL : (COLUMNS + 1) * _CELL] = 255
