@@ -27,6 +27,24 @@ unsigned colours_of(PyObject* o, const char* what) {
     return static_cast<unsigned>(c);
 }
 
+// numpy.empty(shape, numpy.uint8), with NumPy imported on the first call:
+// the rules of the module never need it.
+PyObject* new_u8_array(std::initializer_list<Py_ssize_t> shape) {
+    static PyObject* empty = nullptr;
+    static PyObject* uint8 = nullptr;
+    if (!empty) {
+        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
+        Ref e = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty"));
+        uint8 = Ref::steal(PyObject_GetAttrString(numpy.get(), "uint8")).release();
+        empty = e.release();
+    }
+    Ref dims = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+    Py_ssize_t i = 0;
+    for (Py_ssize_t d : shape) PyTuple_SET_ITEM(dims.get(), i++, Ref::steal(PyLong_FromSsize_t(d)).release());
+    PyObject* args[] = {dims.get(), uint8};
+    return Ref::steal(PyObject_Vectorcall(empty, args, 2, nullptr)).release();
+}
+
 // Below this many fields the writes take less time than handing the lock over.
 constexpr std::size_t RELEASE_FROM = 16;
 
@@ -37,8 +55,10 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         Ref seq = Ref::steal(PySequence_Fast(fields_arg, "observe() takes a list of tavik.Field or Game"));
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
-        ArrayBuffer out(out_arg, "observe(): out", Element::U8,
-                        {n, static_cast<Py_ssize_t>(colours + 1), observation::ROWS, observation::COLUMNS}, true);
+        const std::initializer_list<Py_ssize_t> shape = {n, static_cast<Py_ssize_t>(colours + 1), observation::ROWS,
+                                                         observation::COLUMNS};
+        Ref result = out_arg == Py_None ? Ref::steal(new_u8_array(shape)) : Ref::borrow(out_arg);
+        ArrayBuffer out(result.get(), "observe(): out", Element::U8, shape, true);
         std::uint8_t* bytes = out.data<std::uint8_t>();
         const std::size_t stride = observation::field_bytes(colours);
         if (static_cast<std::size_t>(n) < RELEASE_FROM) {
@@ -48,7 +68,7 @@ PyObject* observe_into(PyObject*, CallArgs args) {
             for (Py_ssize_t i = 0; i < n; ++i) {
                 observation::write_field(fields[static_cast<std::size_t>(i)], colours, bytes + i * stride);
             }
-            return py_none();
+            return result.release();
         }
         std::vector<BitField> fields;
         fields.reserve(static_cast<std::size_t>(n));
@@ -56,7 +76,7 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         Py_BEGIN_ALLOW_THREADS
         for (std::size_t i = 0; i < fields.size(); ++i) observation::write_field(fields[i], colours, bytes + i * stride);
         Py_END_ALLOW_THREADS
-        return py_none();
+        return result.release();
     });
 }
 
@@ -97,7 +117,7 @@ PyObject* field_from_types(PyObject*, CallArgs args) {
 
 void add_numpy_obs(PyObject* module) {
     static PyMethodDef functions[] = {
-        method<observe_into>("_observe_into"),
+        method<observe_into>("_observe"),
         method<write_types>("_write_types"),
         method<field_from_types>("_field_from_types"),
         END_METHODS,

@@ -67,10 +67,4 @@ def observe(
     Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
     C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
     """
-    if out is None:
-        if colours not in (3, 4):
-            raise ValueError(f"observe(): colours must be 3 or 4, got {colours!r}")
-        np = _np or _numpy()
-        out = np.empty((len(fields), colours + 1, ROWS, COLUMNS), np.uint8)
-    _native._observe_into(fields, colours, out)
-    return out
+    return _native._observe(fields, colours, out)
