@@ -14,10 +14,14 @@ Every figure is the median of --repeat runs, taken in alternation.
 from __future__ import annotations
 
 import argparse
+import os
 import statistics
 import sys
 import time
 import timeit
+
+# NumPy's BLAS threads spin after start-up and would compete with the vector environment's.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 try:
     import gymnasium as gym
