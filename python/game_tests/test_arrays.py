@@ -5,6 +5,7 @@ import random
 import pytest
 
 np = pytest.importorskip("numpy")
+pytest.importorskip("tavik_game._native")
 
 import tavik  # noqa: E402
 import tavik_game as tg  # noqa: E402

@@ -3,6 +3,7 @@
 import pytest
 
 np = pytest.importorskip("numpy")
+pytest.importorskip("tavik_game._native")
 gym = pytest.importorskip("gymnasium")
 
 import tavik  # noqa: E402
