@@ -106,9 +106,15 @@ PyObject* step(PyObject* self, CallArgs args) {
         BorrowExclusive<VectorEnvCore> core(self);
         auto [actions_arg] = parse(args, "_VectorGame.step()", "actions");
         VectorGame& games = *core->games;
-        ArrayBuffer actions_buffer(actions_arg, "step(): actions", Element::I64,
-                                   {static_cast<Py_ssize_t>(games.size())}, false);
-        const std::span<const std::int64_t> actions(actions_buffer.data<std::int64_t>(), games.size());
+        // A copy: another thread may write the caller's array while we step
+        // without the lock. The borrow above refuses a second call on this object.
+        std::vector<std::int64_t> actions;
+        {
+            ArrayBuffer buffer(actions_arg, "step(): actions", Element::I64, {static_cast<Py_ssize_t>(games.size())},
+                               false);
+            const std::int64_t* first = buffer.data<std::int64_t>();
+            actions.assign(first, first + games.size());
+        }
         if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
         const StepOutput out = core->out;
         Py_BEGIN_ALLOW_THREADS
