@@ -182,8 +182,8 @@ def per_call(fn, items, rounds: int) -> float:
 def bench_calls(fields: list[tuple[Field, tavik.Pair]], repeats: int) -> None:
     empty = [(Field(), tavik.Pair(PuyoType.RED, PuyoType.BLUE))]
     # The baselines build what the native calls return: the same tuples, the same best score.
-    assert [(h, f.to_string(), r.score) for h, f, r in python_expand(*fields[-1])] == [
-        (h, f.to_string(), r.score) for h, f, r in tg.expand(*fields[-1])
+    assert [(h, f.to_array(), r.score) for h, f, r in python_expand(*fields[-1])] == [
+        (h, f.to_array(), r.score) for h, f, r in tg.expand(*fields[-1])
     ]
     assert max((f.score for f in fields[-1][0].find_chain()), default=0) == tg.best_find(fields[-1][0])[0]
     for name, native, python, items in [
