@@ -25,7 +25,7 @@ from typing import Any, ClassVar, final
 
 import tavik
 
-__all__ = ["Game", "Move", "PairSequence"]
+__all__ = ["Game", "Move", "PairSequence", "BeamBot"]
 
 # ---------------------------------------------------------------- rules of a field
 
@@ -205,7 +205,33 @@ class Game:
         """Equal when field, sequence, counters and settings are equal."""
 
 # ---------------------------------------------------------------- the reference bot
-# (BeamBot)
+
+@final
+class BeamBot:
+    """The reference bot: a beam search over the pairs a game shows, native from end to end.
+
+    One level per visible pair (at most `depth`): every legal hand of every node is placed and
+    settled, lost fields are dropped, equal fields merge, and the `width` best by fired value
+    plus an evaluation of the field (chain potential as best_find, links of touching colours,
+    shape, danger near the spawn) go on. The hand is the first of the best deepest node. The
+    choice does not depend on `threads`."""
+
+    def __new__(cls, width: int = 100, depth: int = 3, threads: int = 1) -> BeamBot:
+        """width 1 to 100000, depth 1 to 64, threads 1 to 256 (the calling thread counts)."""
+    @property
+    def width(self) -> int:
+        """Nodes kept per level."""
+    @property
+    def depth(self) -> int:
+        """Pairs searched: the current one and the next depth - 1."""
+    @property
+    def threads(self) -> int:
+        """Threads that search, the calling one included."""
+    def choose(self, game: Game) -> tavik.Hand:
+        """The hand to play the game's current pair with (always legal).
+
+        Releases the interpreter lock while it searches. ValueError when the game is over or
+        shows fewer pairs than `depth`; TypeError for anything but a Game."""
 
 # ---------------------------------------------------------------- many games at once
 # (the vector game and its observations)
