@@ -110,7 +110,8 @@ def label(fields: Sequence[tavik.Field], depth: int, client: object = None) -> l
 
 # ---------------------------------------------------------------- self-play datasets
 
-MANIFEST = "manifest.json"
+# Leading underscore: readers of the folder as one Parquet dataset skip it.
+MANIFEST = "_manifest.json"
 _FORMAT = 1
 _VISIBLE = 3
 _MAX_CHAIN = 19
@@ -238,8 +239,9 @@ def _sha256(path: Path) -> str:
 
 
 def _write_atomic(path: Path, data: bytes) -> None:
-    # A reader (or a rerun) sees the old file or the whole new one, never a part.
-    tmp = path.with_name(path.name + ".tmp")
+    # A reader (or a rerun) sees the old file or the whole new one, never a
+    # part; the dot keeps the partial file out of a read of the whole folder.
+    tmp = path.with_name("." + path.name + ".tmp")
     with open(tmp, "wb") as f:
         f.write(data)
         f.flush()
@@ -290,7 +292,7 @@ def _prepare(out: object, plan: dict[str, Any]) -> tuple[Path, dict[str, Any]]:
             )
     else:
         manifest = {"arguments": plan, "shards": [None] * shards, "rows": 0, "complete": False}
-    for stale in path.glob("*.tmp"):
+    for stale in path.glob(".*.tmp"):
         stale.unlink()
     return path, manifest
 
@@ -341,8 +343,9 @@ def _cluster(workers: int | None) -> Iterator[Any]:
     n = workers or os.cpu_count() or 1
     # One single-threaded process per core: the searches release the
     # interpreter lock, but Parquet encoding and task handling do not.
+    # The dashboard on a free port: the usual one may be taken by another cluster.
     with distributed.LocalCluster(
-        n_workers=n, threads_per_worker=1, processes=True, dashboard_address=None
+        n_workers=n, threads_per_worker=1, processes=True, dashboard_address=":0"
     ) as cluster, distributed.Client(cluster) as client:
         yield client
 
