@@ -41,6 +41,12 @@ if [ "$WITH_PYTHON" = OFF ]; then
 fi
 
 echo "== sanitize: python suite"
+# The suite's own dependencies go into an environment of the build, never into the
+# user's interpreter (which may be a system Python that refuses pip installs).
+VENV="$BUILD/venv"
+[ -x "$VENV/bin/python" ] || "$PY_EXE" -m venv "$VENV"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check $("$VENV/bin/python" scripts/extras.py test rl)
+TEST_PY=$("$VENV/bin/python" -c 'import sys; print(sys.executable)')
 # The interpreter is not built with the sanitizers, so their runtimes must be
 # loaded before it starts. PYTHONMALLOC=malloc puts every object, our instances included, under the
 # address checks.
@@ -54,7 +60,7 @@ run_python() {
       "$@")
 }
 # CPython keeps memory alive until exit on purpose: no leak checking here.
-ASAN_OPTIONS=detect_leaks=0 run_python "$PY_EXE" -m pytest -q -p no:cacheprovider .
+ASAN_OPTIONS=detect_leaks=0 run_python "$TEST_PY" -m pytest -q -p no:cacheprovider .
 
 echo "== sanitize: extension leak check"
 # Every entry once more with leak checking on. The interpreter's own leaks at
@@ -62,7 +68,7 @@ echo "== sanitize: extension leak check"
 LEAK_LOG="$BUILD/lsan"
 rm -f "$LEAK_LOG".*
 ASAN_OPTIONS=detect_leaks=1:log_path="$LEAK_LOG" LSAN_OPTIONS=exitcode=0 TAVIK_LEAK_ITERATIONS=20 \
-  run_python "$PY_EXE" -m pytest -q -p no:cacheprovider test_leaks.py
+  run_python "$TEST_PY" -m pytest -q -p no:cacheprovider test_leaks.py
 if grep -l tavik "$LEAK_LOG".* 2>/dev/null; then
   grep -h -B2 -A30 tavik "$LEAK_LOG".* | head -200
   echo "== sanitize: leaks in the extension (reports above)"

@@ -42,9 +42,13 @@ int hand_index(const Hand& hand) {
 
 bool place(BitField& field, const Hand& hand, Pair pair) {
     if (!is_legal(field, hand)) return false;
+    place_legal(field, hand, pair);
+    return true;
+}
+
+void place_legal(BitField& field, const Hand& hand, Pair pair) {
     (void)field.put_hand(hand, pair);
     for (std::uint64_t x = 1; x <= 6; ++x) field.set(x, TOP_FUZZY_Y, PuyoType::EMPTY);
-    return true;
 }
 
 MoveResult settle(BitField& field, std::uint64_t& pending_bonus, std::uint64_t bonus) {
