@@ -239,3 +239,16 @@ def test_command_writes_the_dataset_and_the_report(tmp_path):
     assert page.count("<svg") == 2 and "positions/s" in page and "<table" in page.lower() or "<div" in page
     bad = _command("--games", "4", "--seed", "3", "--out", "data", "--bot", "greedy", cwd=tmp_path)
     assert bad.returncode == 2 and "other arguments (bot 'random' != 'greedy')" in bad.stderr
+
+
+@pytest.mark.parametrize(("bot", "width"), [("random", 0), ("greedy", 0), ("beam", 8)])
+def test_games_play_the_same_whatever_the_batch(bot, width):
+    from tavik_game._native import play_games
+
+    whole = play_games(11, 0, 4, bot, width, 12, 1, 3)
+    parts = [play_games(11, first, 1, bot, width, 12, 1, 3) for first in range(4)]
+    for name, column in whole.items():
+        joined = [row for part in parts for row in part[name].tolist()]
+        assert column.tolist() == joined, name
+    assert set(whole["game"].tolist()) == {0, 1, 2, 3}
+    assert ((0 <= whole["hand"]) & (whole["hand"] < 22)).all()

@@ -1,11 +1,12 @@
 #include "game/selfplay.hpp"
 
 #include <bit>
+#include <optional>
 
 #include "chain/chain_finder.hpp"
+#include "game/beam_bot.hpp"
 #include "game/game.hpp"
 #include "game/observation.hpp"
-#include "panic.hpp"
 
 namespace tavik::selfplay {
 
@@ -71,7 +72,10 @@ Label label(const BitField& field, std::uint64_t depth) {
 std::uint64_t game_seed(std::uint64_t seed, std::uint64_t game) { return splitmix64_at(seed, game); }
 
 Columns play_games(const Options& options) {
-    if (options.bot == BotKind::BEAM) panic("the beam bot is not built into this version");
+    // One thread: the batches themselves are what runs in parallel.
+    const std::optional<BeamBot> beam =
+        options.bot == BotKind::BEAM ? std::optional<BeamBot>(std::in_place, options.beam_width, options.visible, 1u)
+                                     : std::nullopt;
     Columns c;
     for (std::uint64_t g = options.first_game; g < options.first_game + options.games; ++g) {
         const std::uint64_t seed = game_seed(options.seed, g);
@@ -91,7 +95,9 @@ Columns play_games(const Options& options) {
             const Label l = label(game.field(), options.label_depth);
             c.label_score.push_back(static_cast<std::int64_t>(l.score));
             c.label_chain.push_back(static_cast<std::int32_t>(l.chain));
-            const Hand hand = options.bot == BotKind::GREEDY ? choose_greedy(game, rng) : choose_random(game, rng);
+            const Hand hand = beam                             ? beam->choose(game)
+                              : options.bot == BotKind::GREEDY ? choose_greedy(game, rng)
+                                                               : choose_random(game, rng);
             c.hand.push_back(static_cast<std::int8_t>(rules::hand_index(hand)));
             const Move move = game.play_legal(hand);
             c.move_chain.push_back(static_cast<std::int32_t>(move.chain));
