@@ -149,7 +149,7 @@ def _int_arg(name: str, value: object, low: int, high: int) -> int:
 
 def _plan(
     games: object, seed: object, bot: object, label_depth: object, max_turns: object, shard_games: object
-) -> dict[str, object]:
+) -> dict[str, Any]:
     """The arguments that fix a dataset's bytes, checked; stored in the manifest."""
     games = _int_arg("games", games, 1, 2**40)
     seed = _int_arg("seed", seed, 0, 2**64 - 1)
@@ -405,11 +405,11 @@ def generate(
             finish(*_play_shard(plan, k))
     elif todo:
         with contextlib.ExitStack() as stack:
-            c = client if client is not None else stack.enter_context(_cluster(workers))
+            c: Any = client if client is not None else stack.enter_context(_cluster(workers))
             used_workers = _worker_count(c)
             import distributed
 
-            futures = c.map(_play_shard, [plan] * len(todo), todo)  # type: ignore[attr-defined]
+            futures = c.map(_play_shard, [plan] * len(todo), todo)
             for future in distributed.as_completed(futures):
                 finish(*future.result())
                 future.release()
