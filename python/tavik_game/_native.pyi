@@ -274,6 +274,28 @@ class _VectorGame:
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)
 
+def play_games(
+    seed: int,
+    first_game: int,
+    games: int,
+    bot: str,
+    beam_width: int,
+    max_turns: int,
+    label_depth: int,
+    visible: int,
+) -> dict[str, Any]:
+    """Plays games first_game .. first_game + games - 1 of run `seed` with `bot`
+    ("random", "greedy" or "beam", of `beam_width`), each ending when lost or
+    after `max_turns` moves. Returns NumPy columns, one row per position (the
+    field before the move): game, turn, field (n, 84) type numbers, pairs
+    (n, 2 * visible), hand (index in Hand.enumerate order), move_chain,
+    move_score, label_score, label_chain (best find_chain_recursive(label_depth)),
+    game_score and game_turns. A game plays the same in any batch."""
+
+def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
+    """Writes score, chain of each field's best find_chain_recursive(depth) find
+    into `out`, a writable int64 buffer of length 2 * len(fields)."""
+
 # ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
 # Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
 
