@@ -234,10 +234,67 @@ class BeamBot:
         shows fewer pairs than `depth`; TypeError for anything but a Game."""
 
 # ---------------------------------------------------------------- many games at once
-# (the vector game and its observations)
+# Private: the native half of tavik_game.envs (TokopuyoEnv, TokopuyoVectorEnv).
+
+@final
+class _VectorGame:
+    """`num_envs` games stepped in one call over a pool of `threads` threads (the calling one
+    included), writing into arrays the caller allocated; their buffers stay held while this
+    object lives, so NumPy refuses to resize them. Each array has one entry per game:
+
+    field       uint8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
+                YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
+    pairs       uint8 (n, visible, 2, colours): the current pair first; child, then axis
+    mask        int8 (n, 22): 1 where Hand.enumerate()[k] is legal
+    reward      float64 (n,): the move's score, the all-clear bonus included
+    terminated, truncated, illegal   bool (n,)
+    chain       int32 (n,): the move's chain length
+
+    A game reset without a seed starts the next seed of a chain derived from its last seed
+    (`entropy` starts the chains). With `autoreset`, the step after an episode ends starts the
+    next one, ignoring the action; without, stepping it raises ValueError. A refused call
+    changes nothing; a call while another runs on the same object raises PyBorrowMutError."""
+
+    def __new__(
+        cls, num_envs: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool,
+        entropy: Sequence[int] | Any, field: Any, pairs: Any, mask: Any, reward: Any, terminated: Any,
+        truncated: Any, illegal: Any, chain: Any,
+    ) -> _VectorGame:
+        """max_pairs 0: no truncation."""
+    def reset(self, seeds: Sequence[int] | None) -> None:
+        """New episodes in every game, seeded seeds[i] (or the next seed of each chain)."""
+    def step(self, actions: Any) -> None:
+        """actions: int64 (n,) indices into Hand.enumerate(); ValueError outside 0..21.
+        Steps with the interpreter lock released."""
+    def step_one(self, action: int) -> tuple[float, bool, bool, bool, int]:
+        """A single game's step: (reward, terminated, truncated, illegal, chain)."""
+    def game(self, i: int) -> Game:
+        """A copy of game i."""
 
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)
+
+def play_games(
+    seed: int,
+    first_game: int,
+    games: int,
+    bot: str,
+    beam_width: int,
+    max_turns: int,
+    label_depth: int,
+    visible: int,
+) -> dict[str, Any]:
+    """Plays games first_game .. first_game + games - 1 of run `seed` with `bot`
+    ("random", "greedy" or "beam", of `beam_width`), each ending when lost or
+    after `max_turns` moves. Returns NumPy columns, one row per position (the
+    field before the move): game, turn, field (n, 84) type numbers, pairs
+    (n, 2 * visible), hand (index in Hand.enumerate order), move_chain,
+    move_score, label_score, label_chain (best find_chain_recursive(label_depth)),
+    game_score and game_turns. A game plays the same in any batch."""
+
+def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
+    """Writes score, chain of each field's best find_chain_recursive(depth) find
+    into `out`, a writable int64 buffer of length 2 * len(fields)."""
 
 # ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
 # Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
