@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "chain/chain_finder.hpp"
 #include "game/beam_bot.hpp"
 #include "game/game.hpp"
 #include "game/rules.hpp"
@@ -156,4 +157,45 @@ TEST(BeamBotTest, FiresTheChainThatSavesTheGame) {
         ASSERT_TRUE(after.play(BeamBot(8, 1, 1).choose(g)));
         EXPECT_FALSE(after.over()) << seed;
     }
+}
+
+TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
+    // Settled fields: random ones, and the ones a bot builds (chains waiting
+    // for a trigger, the same group completed from several columns).
+    std::vector<BitField> fields;
+    std::uint64_t state = 12345;
+    const auto next = [&] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state >> 33;
+    };
+    for (int round = 0; round < 200; ++round) {
+        BitField f;
+        const std::uint64_t puyos = 10 + next() % 60;
+        for (std::uint64_t i = 0; i < puyos; ++i) {
+            const std::uint64_t x = 1 + next() % 6;
+            if (f.get_height(x) < 12) (void)f.put(x, PuyoType(static_cast<PuyoType::Value>(PuyoType::RED + next() % 4)));
+        }
+        (void)f.chain();
+        fields.push_back(f);
+    }
+    for (std::uint64_t seed : {1u, 2u}) {
+        Game g(seed);
+        const BeamBot bot(16, 2, 1);
+        for (int i = 0; i < 60 && !g.over(); ++i) {
+            fields.push_back(g.field());
+            (void)g.play(bot.choose(g));
+        }
+    }
+    int chained = 0;
+    for (const BitField& f : fields) {
+        const std::uint32_t reachable = rules::reachable_columns(f);
+        std::uint64_t best = 0;
+        for (const auto& find : ChainFinder::find_by_extend(f)) {
+            if (!(reachable >> ((*find.trigger.positions)[0].x - 1) & 1)) continue;
+            best = std::max(best, find.score);
+            if (find.chain >= 5) ++chained;
+        }
+        ASSERT_EQ(BeamBot::potential(f), best) << f.debug();
+    }
+    EXPECT_GT(chained, 50);  // long chains were among the finds
 }

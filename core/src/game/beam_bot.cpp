@@ -4,6 +4,8 @@
 #include "game/beam_bot.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <mutex>
 #include <vector>
 
@@ -13,6 +15,71 @@
 #include "panic.hpp"
 
 namespace tavik {
+
+// An extension fires its own drops with the cells they touch, then whatever
+// that leaves: extensions that complete the same cells fire the same rest.
+// The rest is simulated once per set of cells, on the field with those cells
+// emptied (its first pass only drops, so the rest is numbered from chain 2).
+std::uint64_t BeamBot::potential(const BitField& field) {
+    struct Rest {
+        Plane vanished;
+        std::uint64_t score;
+    };
+    constexpr std::size_t REMEMBERED = 48;  // more distinct sets than this are simulated each time
+    std::array<Rest, REMEMBERED> rests;
+    std::size_t remembered = 0;
+
+    const Plane occupied = ~field.type_plane(PuyoType::EMPTY);
+    std::array<Plane, 4> colours;  // RED..GREEN, inside the area where groups vanish
+    for (unsigned c = 0; c < 4; ++c) colours[c] = field.type_plane(PuyoType::RED + c) & masks::GROUP_AREA;
+    const std::uint32_t reachable = rules::reachable_columns(field);
+    const ChainFinder::CandidateSet candidates = ChainFinder::extension_candidates(field);
+    std::uint64_t best = 0;
+    for (const ChainFinder::Candidate& cand : candidates) {
+        if (!(reachable >> (cand.x - 1) & 1)) continue;
+        // The drops stack from the landing row y upwards, in lane x:
+        //   bits 16x + 15 - y .. 16x + 15 - y + count - 1, all in rows >= 2
+        // (as the finder: row 1 never joins a chain).
+        const std::uint64_t height = field.get_height(cand.x);
+        if (height + cand.count > 13) continue;
+        const std::uint64_t lane = ((std::uint64_t{1} << cand.count) - 1) << (16 * (cand.x & 3) + 1 + height);
+        const Plane drops = cand.x < 4 ? Plane(lane, 0) : Plane(0, lane);
+        const Plane colour = colours[cand.type - PuyoType::RED] | (drops & masks::GROUP_AREA);
+        const Plane group = (drops & colour).flood_fill(colour);
+        const unsigned size = group.popcount();
+        if (size < 4) continue;  // nothing vanishes: no chain
+        if (!drops.is_subset_of(group)) {
+            // A drop in row 2 stays behind: the rest is this extension's own.
+            BitField copy = field;
+            for (std::uint8_t i = 0; i < cand.count; ++i) (void)copy.put(cand.x, cand.puyotype());
+            best = std::max(best, copy.chain().score());
+            continue;
+        }
+        const Plane vanished = group.and_not(drops);
+        std::uint64_t rest_score = 0;
+        // When nothing stands on the vanished cells the chain ends with its first step.
+        if (!(vanished.up() & occupied).and_not(vanished).is_empty()) {
+            const Rest* rest = nullptr;
+            for (std::size_t k = 0; k < remembered && !rest; ++k)
+                if (rests[k].vanished == vanished) rest = &rests[k];
+            if (rest) {
+                rest_score = rest->score;
+            } else {
+                rest_score = BitField::from_planes(field.plane(0).and_not(vanished), field.plane(1).and_not(vanished),
+                                                   field.plane(2).and_not(vanished))
+                                 .chain()
+                                 .score();
+                if (remembered < REMEMBERED) rests[remembered++] = {vanished, rest_score};
+            }
+        }
+        const struct {
+            std::uint64_t size;
+            PuyoType puyotype;
+        } first[] = {{size, cand.puyotype()}};
+        best = std::max(best, step_score(1, first) + rest_score);
+    }
+    return best;
+}
 
 struct BeamBot::Pools {
     std::mutex mutex;
@@ -36,23 +103,6 @@ struct Node {
     std::uint8_t first = 0;     // the path's first hand, as an index into Hand::enumerate()
     bool alive = false;
 };
-
-// The score of the best find of find_by_extend, without building the finds.
-std::uint64_t best_extension_score(const BitField& field) {
-    const ChainFinder::CandidateSet candidates = ChainFinder::extension_candidates(field);
-    std::uint64_t best = 0;
-    for (const ChainFinder::Candidate& cand : candidates) {
-        BitField copy = field;
-        bool placed = true;
-        for (std::uint8_t i = 0; i < cand.count && placed; ++i) {
-            const std::optional<Position> p = copy.put(cand.x, cand.puyotype());
-            placed = p && p->y >= 2;  // as the finder: row 1 never joins a chain
-        }
-        if (!placed) continue;
-        best = std::max(best, copy.chain().score());
-    }
-    return best;
-}
 
 std::int64_t fired_value(const rules::MoveResult& move) {
     const auto score = static_cast<std::int64_t>(move.score);
@@ -135,7 +185,8 @@ BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads)
 }
 
 std::int64_t BeamBot::evaluate(const BitField& field) {
-    std::int64_t value = static_cast<std::int64_t>(best_extension_score(field));
+    std::int64_t value = static_cast<std::int64_t>(potential(field));
+    value -= UNREACHABLE * (6 - std::popcount(rules::reachable_columns(field)));
 
     std::int64_t links = 0;
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {

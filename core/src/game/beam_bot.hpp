@@ -32,7 +32,8 @@ public:
     static constexpr std::int64_t LINK = 30;
     static constexpr std::int64_t BUMP = 40;
     static constexpr std::int64_t VALLEY = 100;
-    static constexpr std::int64_t DANGER = 500;
+    static constexpr std::int64_t DANGER = 2000;
+    static constexpr std::int64_t UNREACHABLE = 5000;
     static constexpr std::uint64_t DANGER_HEIGHT = 9;
 
     // width, depth and threads must be at least 1 (a panic otherwise); depth
@@ -51,7 +52,9 @@ public:
 
     // The value of a settled field, higher is better:
     //   potential  the score of the best chain one extension can fire (1 to 3
-    //              puyos of one colour dropped into one column), as best_find;
+    //              puyos of one colour dropped into one column), as best_find,
+    //              among extensions into columns a pair can reach;
+    //   reach      -UNREACHABLE per column a pair cannot reach;
     //   links      LINK per pair of touching same-colour puyos, which grow
     //              into groups;
     //   shape      -BUMP per row of height difference between neighbouring
@@ -61,6 +64,11 @@ public:
     //              around the spawn (Python 1..3) stands above DANGER_HEIGHT:
     //              there the pair cannot pass, or the game ends.
     static std::int64_t evaluate(const BitField& field);
+
+    // The potential term of evaluate() for a settled field (no group of four
+    // or more): the best score of find_by_extend's finds whose column a pair
+    // can reach, 0 without any.
+    static std::uint64_t potential(const BitField& field);
 
 private:
     struct Pools;  // idle worker pools, kept so a call starts no thread
