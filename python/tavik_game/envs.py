@@ -270,10 +270,10 @@ class TokopuyoVectorEnv(VectorEnv):
             seeds = list(seed)
             if len(seeds) != self.num_envs:
                 raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
+        self._core.reset(seeds)  # first: it refuses bad seeds before anything changes
         if seed is not None:
             self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
                 seed if isinstance(seed, int) else None)
-        self._core.reset(seeds)
         obs, _, _, _, info = self._result(None)
         return obs, info
 
