@@ -1,18 +1,29 @@
 """The game layer against the same work written in plain Python on `tavik`.
 
-    python bench/bench_game.py [--games N] [--pairs N] [--beam W] [--seed S]
+    python bench/bench_game.py [--games N] [--python-games N] [--pairs N] [--beam W] [--seed S]
+                               [--repeats R]
 
 The baseline is the beam-search bot a user writes on the public `tavik` API (current pair plus
-two next pairs, every node evaluated with find_chain()), with its own legal-hand rule, top-out
-and seeded pair sequence. Native figures are printed as ratios against it, measured in this run.
+two next pairs, every node evaluated with find_chain()), with its own legal-hand rule and
+top-out. Both bots play the same games (the pairs of tavik_game.PairSequence). The native bot
+runs on 1 and 2 threads alternately, `--repeats` times, and the medians are reported. `expand`
+and `best_find` are timed against the loops a user writes in Python on `tavik`. Every figure
+is printed as a ratio against its baseline measured in this run.
 """
 
 from __future__ import annotations
 
 import argparse
-import random
+import statistics
+import sys
 import time
+from pathlib import Path
 
+try:
+    import tavik_game as tg
+except ImportError:  # run from a checkout: the dev build beside the package files
+    sys.path.insert(0, str(next(Path(__file__).resolve().parents[1].glob("build/*/python"))))
+    import tavik_game as tg
 import tavik
 from tavik import Field, Hand, PuyoType, Rotation
 
@@ -23,9 +34,8 @@ HANDS = Hand.enumerate()
 
 
 def pair_sequence(seed: int, count: int, colours: int = 4) -> list[tavik.Pair]:
-    rng = random.Random(seed)
-    palette = COLOURS[:colours]
-    return [tavik.Pair(rng.choice(palette), rng.choice(palette)) for _ in range(count)]
+    seq = tg.PairSequence(seed, colours)
+    return [seq[i] for i in range(count)]
 
 
 def columns_of(hand: Hand) -> tuple[int, ...]:
@@ -118,21 +128,117 @@ def play_python(seed: int, pairs: int, width: int) -> dict:
     return {"moves": moves, "score": score, "max_chain": max_chain}
 
 
+def play_native(seed: int, pairs: int, bot: "tg.BeamBot") -> dict:
+    game = tg.Game(seed=seed, colours=4, visible=3)
+    moves = 0
+    while moves < pairs and not game.over:
+        game.play(bot.choose(game))
+        moves += 1
+    return {"moves": moves, "score": game.score, "max_chain": game.max_chain}
+
+
+def summary(results: list[dict], elapsed: float) -> tuple[float, float, int]:
+    moves = sum(r["moves"] for r in results)
+    chains = [r["max_chain"] for r in results]
+    return moves / elapsed, sum(chains) / len(chains), max(chains)
+
+
+def timed(fn, *args) -> tuple[list[dict], float]:
+    start = time.perf_counter()
+    results = fn(*args)
+    return results, time.perf_counter() - start
+
+
+def sample_fields(seed: int, count: int) -> list[tuple[Field, tavik.Pair]]:
+    """Mid-game fields a bot meets, with the pair to place on each."""
+    bot = tg.BeamBot(width=8, depth=2, threads=1)
+    out = []
+    game = tg.Game(seed=seed)
+    while len(out) < count:
+        if game.over:
+            game = tg.Game(seed=seed + len(out) + 1)
+        out.append((game.field, game.pairs[0]))
+        game.play(bot.choose(game))
+    return out
+
+
+def python_expand(field: Field, pair: tavik.Pair) -> list:
+    out = []
+    for hand in legal_hands(field):
+        child = field.clone()
+        result = settle(child, hand, pair)
+        out.append((hand, child, result))
+    return out
+
+
+def per_call(fn, items, rounds: int) -> float:
+    start = time.perf_counter()
+    for _ in range(rounds):
+        for item in items:
+            fn(*item)
+    return (time.perf_counter() - start) / (rounds * len(items))
+
+
+def bench_calls(fields: list[tuple[Field, tavik.Pair]], repeats: int) -> None:
+    empty = [(Field(), tavik.Pair(PuyoType.RED, PuyoType.BLUE))]
+    # The baselines build what the native calls return: the same tuples, the same best score.
+    assert [(h, f.to_array(), r.score) for h, f, r in python_expand(*fields[-1])] == [
+        (h, f.to_array(), r.score) for h, f, r in tg.expand(*fields[-1])
+    ]
+    assert max((f.score for f in fields[-1][0].find_chain()), default=0) == tg.best_find(fields[-1][0])[0]
+    for name, native, python, items in [
+        ("expand (22 hands, empty field)", tg.expand, python_expand, empty),
+        ("expand (mid-game fields)", tg.expand, python_expand, fields),
+        ("best_find (mid-game fields)", lambda f, _p: tg.best_find(f),
+         lambda f, _p: max((c.score for c in f.find_chain()), default=0), fields),
+    ]:
+        rounds = max(1, 2000 // len(items))
+        ratios, nat = [], []
+        for _ in range(repeats):
+            t_py = per_call(python, items, rounds)
+            t_nat = per_call(native, items, rounds)
+            ratios.append(t_py / t_nat)
+            nat.append(t_nat)
+        print(f"{name}: native {statistics.median(nat) * 1e6:.1f} us/call, "
+              f"{statistics.median(ratios):.1f}x the Python loop")
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--games", type=int, default=3)
+    ap.add_argument("--games", type=int, default=20)
+    ap.add_argument("--python-games", type=int, default=None, help="games for the Python bot (default: --games)")
     ap.add_argument("--pairs", type=int, default=100)
     ap.add_argument("--beam", type=int, default=100)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--repeats", type=int, default=3)
     args = ap.parse_args()
+    seeds = [args.seed + g for g in range(args.games)]
+    py_seeds = seeds[: args.python_games if args.python_games is not None else args.games]
 
-    start = time.perf_counter()
-    results = [play_python(args.seed + g, args.pairs, args.beam) for g in range(args.games)]
-    elapsed = time.perf_counter() - start
-    moves = sum(r["moves"] for r in results)
-    chains = [r["max_chain"] for r in results]
-    print(f"python beam bot: {args.games} games, {moves / elapsed:.1f} moves/s, "
-          f"mean longest chain {sum(chains) / len(chains):.2f}, best {max(chains)}")
+    bench_calls(sample_fields(args.seed, 200), args.repeats)
+
+    py_results, py_elapsed = timed(lambda: [play_python(s, args.pairs, args.beam) for s in py_seeds])
+    py_rate, py_chain, py_best = summary(py_results, py_elapsed)
+    print(f"python beam bot: {len(py_seeds)} games, {py_rate:.1f} moves/s, "
+          f"mean longest chain {py_chain:.2f}, best {py_best}")
+
+    rates: dict[int, list[float]] = {1: [], 2: []}
+    native: dict[int, list[dict]] = {}
+    for _ in range(args.repeats):
+        for threads in (1, 2):
+            bot = tg.BeamBot(width=args.beam, depth=3, threads=threads)
+            results, elapsed = timed(lambda: [play_native(s, args.pairs, bot) for s in seeds])
+            rates[threads].append(summary(results, elapsed)[0])
+            native[threads] = results
+    assert native[1] == native[2], "the bot must choose the same hands whatever its threads"
+    one, two = statistics.median(rates[1]), statistics.median(rates[2])
+    _, chain, best = summary(native[1], 1.0)
+    pairs = [b / a for a, b in zip(rates[1], rates[2])]
+    print(f"native BeamBot: {len(seeds)} games, mean longest chain {chain:.2f}, best {best}, "
+          f"mean score {statistics.mean(r['score'] for r in native[1]):.0f}")
+    print(f"  1 thread:  {one:.1f} moves/s, {one / py_rate:.1f}x the Python bot")
+    print(f"  2 threads: {two:.1f} moves/s, {two / one:.2f}x 1 thread "
+          f"(median of {args.repeats} alternated runs; pairs {', '.join(f'{r:.2f}' for r in pairs)})")
 
 
 if __name__ == "__main__":

@@ -4,11 +4,13 @@
 
 - Observation: `observe([field])` and `observe(256 fields)` per field, as a multiple of one
   `clone().chain()` of the 19-chain.
-- Environments, random legal actions: the hand-written environment a user would write on the
-  public API (field from `Game`, observation from 78 `get()` calls per plane set), then
-  `TokopuyoEnv`, then `TokopuyoVectorEnv` of 256 with 1 and 2 threads. Steps per second count
-  time inside `step` only; the agent's own action choice is timed apart.
-Every figure is the median of --repeat runs, taken in alternation.
+- Single environment, random legal actions: the hand-written environment a user would write on
+  the public API (field from `Game`, observation from 78 `get()` calls per plane set) against
+  `TokopuyoEnv`.
+- Batches of --envs games: a plain Python loop over that many `TokopuyoEnv`, Gymnasium's
+  `SyncVectorEnv` of them, and `TokopuyoVectorEnv` with 1 and 2 threads.
+Steps per second count time inside `step` only (one game's step is one step); the agent's own
+action choice is timed apart. Every figure is the median of --repeat runs, taken in alternation.
 """
 
 from __future__ import annotations
@@ -119,6 +121,32 @@ def vector_rate(envs, steps: int, seed: int) -> tuple[float, float]:
     return n / inside, n / (time.perf_counter() - start)
 
 
+class SingleLoop:
+    """The plain loop a user writes over single environments, with next-step autoreset."""
+
+    def __init__(self, n: int) -> None:
+        self.envs = [TokopuyoEnv() for _ in range(n)]
+        self.num_envs = n
+        self.done = [False] * n
+
+    def reset(self, *, seed: int):
+        masks = [e.reset(seed=seed + i)[1]["action_mask"] for i, e in enumerate(self.envs)]
+        self.done = [False] * self.num_envs
+        return None, {"action_mask": np.stack(masks)}
+
+    def step(self, actions):
+        masks = []
+        for i, e in enumerate(self.envs):
+            if self.done[i]:
+                _, info = e.reset()
+                self.done[i] = False
+            else:
+                _, _, terminated, truncated, info = e.step(int(actions[i]))
+                self.done[i] = terminated or truncated
+            masks.append(info["action_mask"])
+        return None, None, None, None, {"action_mask": np.stack(masks)}
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--steps", type=int, default=20_000, help="single-environment steps per run")
@@ -138,28 +166,46 @@ def main() -> None:
     print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain\n")
 
     hand_steps = max(1000, args.steps // 10)
-    vector_steps = max(20, args.steps // args.envs * 4)
     runs: dict[str, list[tuple[float, float]]] = {}
     hand = HandWrittenEnv()
     single = TokopuyoEnv()
-    vec1 = TokopuyoVectorEnv(args.envs, threads=1)
-    vec2 = TokopuyoVectorEnv(args.envs, threads=2)
     for r in range(args.repeat):
         runs.setdefault("hand-written env", []).append(single_rate(hand, hand_steps, r))
         runs.setdefault("TokopuyoEnv", []).append(single_rate(single, args.steps, r))
-        runs.setdefault(f"TokopuyoVectorEnv({args.envs}, threads=1)", []).append(vector_rate(vec1, vector_steps, r))
-        runs.setdefault(f"TokopuyoVectorEnv({args.envs}, threads=2)", []).append(vector_rate(vec2, vector_steps, r))
-    base = statistics.median(x[0] for x in runs["hand-written env"])
-    print(f"{'environment':36} {'steps/s in step':>16} {'x hand-written':>15} {'steps/s loop':>14}")
+    single_medians = report(runs, "hand-written env")
+    print(f"\nTokopuyoEnv / hand-written: {single_medians['TokopuyoEnv'] / single_medians['hand-written env']:.1f}x\n")
+
+    n = args.envs
+    slow_steps = max(4, args.steps // n)
+    fast_steps = max(20, args.steps // n * 8)
+    batches = {
+        f"loop over {n} TokopuyoEnv": (SingleLoop(n), slow_steps),
+        f"SyncVectorEnv({n} TokopuyoEnv)": (
+            gym.vector.SyncVectorEnv([TokopuyoEnv for _ in range(n)]), slow_steps),
+        f"TokopuyoVectorEnv({n}, threads=1)": (TokopuyoVectorEnv(n, threads=1), fast_steps),
+        f"TokopuyoVectorEnv({n}, threads=2)": (TokopuyoVectorEnv(n, threads=2), fast_steps),
+    }
+    runs = {}
+    for r in range(args.repeat):
+        for name, (envs, steps) in batches.items():
+            runs.setdefault(name, []).append(vector_rate(envs, steps, r))
+    names = list(batches)
+    medians = report(runs, names[0])
+    print(f"\nTokopuyoVectorEnv threads=1 / SyncVectorEnv: {medians[names[2]] / medians[names[1]]:.1f}x")
+    print(f"TokopuyoVectorEnv threads=2 / SyncVectorEnv: {medians[names[3]] / medians[names[1]]:.1f}x")
+    print(f"2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
+
+
+def report(runs: dict[str, list[tuple[float, float]]], baseline: str) -> dict[str, float]:
+    base = statistics.median(x[0] for x in runs[baseline])
+    print(f"{'environment':36} {'steps/s in step':>16} {'x first':>8} {'steps/s loop':>14}")
     medians = {}
     for name, values in runs.items():
         inside = statistics.median(v[0] for v in values)
         loop = statistics.median(v[1] for v in values)
         medians[name] = inside
-        print(f"{name:36} {inside:16,.0f} {inside / base:15.1f} {loop:14,.0f}")
-    names = list(medians)
-    print(f"\n2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
-
+        print(f"{name:36} {inside:16,.0f} {inside / base:8.1f} {loop:14,.0f}")
+    return medians
 
 if __name__ == "__main__":
     main()

@@ -1,6 +1,6 @@
 """Train a small policy on the endless one-player game, with NumPy only.
 
-    python examples/train_tokopuyo.py [--envs 256] [--iterations 300] [--seed 0]
+    python examples/train_tokopuyo.py [--envs 256] [--iterations 1000] [--seed 0]
 
 A two-layer policy (observation -> 64 hidden units -> 22 hands), masked to the legal hands,
 learns with REINFORCE over `TokopuyoVectorEnv`: every iteration plays `--horizon` steps in
@@ -104,7 +104,7 @@ def progress(i: int, total: int, text: str) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--envs", type=int, default=256)
-    parser.add_argument("--iterations", type=int, default=300)
+    parser.add_argument("--iterations", type=int, default=1000)
     parser.add_argument("--horizon", type=int, default=32, help="steps per game per iteration")
     parser.add_argument("--max-pairs", type=int, default=100, help="episode length limit")
     parser.add_argument("--hidden", type=int, default=64)

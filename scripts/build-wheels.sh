@@ -8,15 +8,7 @@ PYTHON=${PYTHON:-python3}
 DIST=$(realpath -m "${TAVIK_DIST:-dist}")
 WORK=$(realpath -m "${TAVIK_BUILD_DIR:-build/wheels}")
 
-pythons() {
-  "$PYTHON" -c 'import sys; print(sys.executable)'
-  local root
-  root=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
-  for minor in 10 11 12 13; do
-    ls -d "$root"/versions/3."$minor".*/bin/python3 2>/dev/null | sort -V | tail -1
-  done
-}
-version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
+source scripts/pythons.sh
 
 rm -rf "$WORK" "$DIST"
 mkdir -p "$WORK" "$DIST"
@@ -30,12 +22,7 @@ echo "== sdist"
 "$WORK/tools/bin/python" -m build --sdist --outdir "$DIST" . >/dev/null
 sdist=$(ls "$DIST"/tavik-*.tar.gz)
 
-declare -A seen=()
-for py in ${TAVIK_PYTHONS:-$(pythons)}; do
-  ver=$(version_of "$py") || continue
-  case "$ver" in 3.1[0-3]) ;; *) continue ;; esac
-  [ -n "${seen[$ver]:-}" ] && continue
-  seen[$ver]=1
+while read -r ver py <&3; do
   echo "== wheel for Python $ver, built from the sdist in an isolated environment"
   "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/raw$ver"
   auditwheel repair -w "$DIST" "$WORK/raw$ver"/tavik-*.whl >"$WORK/repair$ver.log" 2>&1 ||
@@ -47,7 +34,7 @@ for py in ${TAVIK_PYTHONS:-$(pythons)}; do
 import importlib.metadata, tavik, tavik_game
 assert tavik.Field.from_str_array(["RRRR"]).chain().chain == 1
 print("   ", importlib.metadata.version("tavik"), "imports and chains")')
-done
+done 3< <(supported_pythons)
 
 "$WORK/tools/bin/twine" check --strict "$DIST"/*
 ls -1 "$DIST"

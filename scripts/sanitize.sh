@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the core tests and the extension with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs the core tests with leak checking, then the
-# whole Python suite against the sanitized dev build of the module.
+# Python suites (tavik's and tavik_game's) against the sanitized dev build.
 #
 #   bash scripts/sanitize.sh            # everything
 #   TAVIK_SANITIZE_PYTHON=0 bash ...    # core tests only
@@ -41,20 +41,32 @@ if [ "$WITH_PYTHON" = OFF ]; then
 fi
 
 echo "== sanitize: python suite"
+# The suite's own dependencies go into an environment of the build, never into the
+# user's interpreter (which may be a system Python that refuses pip installs).
+VENV="$BUILD/venv"
+[ -x "$VENV/bin/python" ] || "$PY_EXE" -m venv "$VENV"
+"$VENV/bin/python" -m pip install -q --disable-pip-version-check $("$VENV/bin/python" scripts/extras.py test rl)
+TEST_PY=$("$VENV/bin/python" -c 'import sys; print(sys.executable)')
 # The interpreter is not built with the sanitizers, so their runtimes must be
 # loaded before it starts. PYTHONMALLOC=malloc puts every object, our instances included, under the
 # address checks.
 PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
 run_python() {
-  # Run from the tests folder so the source tree cannot shadow the module.
-  (cd python/tests &&
+  # Run from a tests folder so the source tree cannot shadow the module.
+  (cd "${TEST_DIR:-python/tests}" &&
     env LD_PRELOAD="$PRELOAD" PYTHONMALLOC=malloc TAVIK_SANITIZED=1 \
       PYTHONPATH="$BUILD/python${PYTHONPATH:+:$PYTHONPATH}" \
       HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-sanitize}" \
       "$@")
 }
 # CPython keeps memory alive until exit on purpose: no leak checking here.
-ASAN_OPTIONS=detect_leaks=0 run_python "$PY_EXE" -m pytest -q -p no:cacheprovider .
+ASAN_OPTIONS=detect_leaks=0 run_python "$TEST_PY" -m pytest -q -p no:cacheprovider .
+
+echo "== sanitize: tavik_game suite"
+# Tests whose optional dependencies are absent skip themselves; the stub checks run mypy,
+# not our code, so they stay in the plain run.
+ASAN_OPTIONS=detect_leaks=0 TEST_DIR=python/game_tests \
+  run_python "$TEST_PY" -m pytest -q -p no:cacheprovider --ignore=test_stub.py .
 
 echo "== sanitize: extension leak check"
 # Every entry once more with leak checking on. The interpreter's own leaks at
@@ -62,7 +74,7 @@ echo "== sanitize: extension leak check"
 LEAK_LOG="$BUILD/lsan"
 rm -f "$LEAK_LOG".*
 ASAN_OPTIONS=detect_leaks=1:log_path="$LEAK_LOG" LSAN_OPTIONS=exitcode=0 TAVIK_LEAK_ITERATIONS=20 \
-  run_python "$PY_EXE" -m pytest -q -p no:cacheprovider test_leaks.py
+  run_python "$TEST_PY" -m pytest -q -p no:cacheprovider test_leaks.py
 if grep -l tavik "$LEAK_LOG".* 2>/dev/null; then
   grep -h -B2 -A30 tavik "$LEAK_LOG".* | head -200
   echo "== sanitize: leaks in the extension (reports above)"

@@ -37,6 +37,9 @@ void add_rules(PyObject* module);
 void add_game(PyObject* module);
 void add_garbage(PyObject* module);
 void add_numpy_obs(PyObject* module);
+void add_selfplay(PyObject* module);
+void add_vector_env(PyObject* module);
+void add_beam_bot(PyObject* module);
 
 }  // namespace tavik::py
 

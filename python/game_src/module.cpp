@@ -25,6 +25,9 @@ PyMODINIT_FUNC PyInit__native() {
         add_game(module.get());
         add_garbage(module.get());
         add_numpy_obs(module.get());
+        add_selfplay(module.get());
+        add_vector_env(module.get());
+        add_beam_bot(module.get());
         return module.release();
     });
 }

@@ -120,15 +120,54 @@ def test_vector_env_plays_the_same_episodes_as_single_envs():
             done[i] = bool(terminated[i] or truncated[i])
 
 
-def test_vector_env_refuses_bad_actions_without_stepping():
-    envs = TokopuyoVectorEnv(3, threads=1)
+@pytest.mark.parametrize("threads", [1, 2])
+def test_vector_env_matches_gymnasiums_own_vector_env_of_single_envs(threads):
+    """Same seeds, same actions: every array Gymnasium's SyncVectorEnv returns, autoreset steps included."""
+    n = 6
+    ours = gym.make_vec("tavik/Tokopuyo-v0", num_envs=n, vectorization_mode="vector_entry_point",
+                        threads=threads, max_pairs=6)
+    assert isinstance(ours.unwrapped, TokopuyoVectorEnv)
+    theirs = gym.vector.SyncVectorEnv([lambda: TokopuyoEnv(max_pairs=6) for _ in range(n)])
+    (obs, info), (their_obs, their_info) = ours.reset(seed=30), theirs.reset(seed=30)
+    rng = np.random.default_rng(1)
+    for step in range(40):
+        assert ours.observation_space.contains(obs)
+        for key in ("field", "pairs"):
+            np.testing.assert_array_equal(obs[key], their_obs[key], err_msg=f"step {step}: {key}")
+        assert info.keys() == their_info.keys()
+        for key in their_info:
+            np.testing.assert_array_equal(info[key], their_info[key], err_msg=f"step {step}: info[{key!r}]")
+        # Now and then an illegal hand, so some episodes end by termination.
+        actions = np.argmax(rng.random((n, 22)) * (info["action_mask"] + (rng.random((n, 22)) < 0.02)), axis=1)
+        obs, *flags, info = ours.step(actions)
+        their_obs, *their_flags, their_info = theirs.step(actions)
+        for mine, their in zip(flags, their_flags):
+            np.testing.assert_array_equal(mine, their, err_msg=f"step {step}")
+    ours.close()
+
+
+@pytest.mark.parametrize(
+    "call, error, text",
+    [
+        (lambda e: e.step([0, 1, 22]), ValueError, "action 22 of environment 2 is outside 0..21"),
+        (lambda e: e.step([0, -1, 0]), ValueError, "action -1 of environment 1"),
+        (lambda e: e.step([0, 1]), ValueError, r"3 actions, got shape \(2,\)"),
+        (lambda e: e.step(np.zeros((3, 1), np.int64)), ValueError, "3 actions"),
+        (lambda e: e.step([0.0, 1.0, 2.0]), TypeError, "integer actions"),
+        (lambda e: e.reset(seed=[1, 2]), ValueError, "2 seeds for 3 environments"),
+        (lambda e: e.reset(seed=-1), ValueError, "seeds must be ints from 0"),
+    ],
+)
+def test_vector_env_refuses_bad_arguments_and_changes_nothing(call, error, text):
+    envs = TokopuyoVectorEnv(3, threads=1, copy=False)
     obs, _ = envs.reset(seed=0)
-    for actions, error in [([0, 1, 22], ValueError), ([0, 1], ValueError), ([0.0, 1.0, 2.0], TypeError)]:
-        with pytest.raises(error):
-            envs.step(actions)
-    obs2, *_ = envs.step(np.zeros(3, np.int64))  # still at the first pair: one pair placed now
-    assert all(envs.game(i).turn == 1 for i in range(3))
-    assert not np.array_equal(obs["field"], obs2["field"])
+    envs.step(np.array([1, 2, 3]))
+    before = [envs.game(i) for i in range(3)]
+    field = obs["field"].copy()
+    with pytest.raises(error, match=text):
+        call(envs)
+    assert [envs.game(i) for i in range(3)] == before
+    np.testing.assert_array_equal(obs["field"], field)
 
 
 def test_renderings():

@@ -8,6 +8,7 @@ Importing this package imports ``tavik`` first, which checks the processor.
 import tavik as _tavik  # noqa: F401  (imported first: its import checks the processor)
 
 from ._native import (
+    BeamBot,
     Game,
     Move,
     PairSequence,
@@ -23,6 +24,7 @@ from ._native import (
 from .arrays import from_numpy, observe, to_numpy
 
 __all__ = [
+    "BeamBot",
     "Game",
     "Move",
     "PairSequence",

@@ -250,18 +250,21 @@ class TokopuyoVectorEnv(VectorEnv):
         """A copy of sub-environment i's game (a `tavik_game.Game`)."""
         return self._core.game(i)
 
-    def _result(self):
+    def _result(self, stepped):
+        """`stepped` marks the games that played (not reset) at this step; only they carry
+        `illegal` and `chain`, as Gymnasium's `_key` masks say."""
         b = self._buffers
-        if self.copy:
-            obs = {"field": b.field.copy(), "pairs": b.pairs.copy()}
-            info = {"action_mask": b.mask.copy(), "_action_mask": self._all,
-                    "illegal": b.illegal.copy(), "_illegal": self._all,
-                    "chain": b.chain.copy(), "_chain": self._all}
-            return obs, b.reward.copy(), b.terminated.copy(), b.truncated.copy(), info
-        obs = {"field": b.field, "pairs": b.pairs}
-        info = {"action_mask": b.mask, "_action_mask": self._all, "illegal": b.illegal,
-                "_illegal": self._all, "chain": b.chain, "_chain": self._all}
-        return obs, b.reward, b.terminated, b.truncated, info
+        if self.copy:  # the ndarray method: np.copy's dispatch costs as much as a small copy
+            field, pairs, mask, reward = b.field.copy(), b.pairs.copy(), b.mask.copy(), b.reward.copy()
+            terminated, truncated = b.terminated.copy(), b.truncated.copy()
+            illegal, chain = b.illegal.copy(), b.chain.copy()
+        else:
+            field, pairs, mask, reward = b.field, b.pairs, b.mask, b.reward
+            terminated, truncated, illegal, chain = b.terminated, b.truncated, b.illegal, b.chain
+        info = {"action_mask": mask, "_action_mask": self._all}
+        if stepped is not None and stepped.any():
+            info.update(illegal=illegal, _illegal=stepped, chain=chain, _chain=stepped)
+        return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
 
     def reset(self, *, seed=None, options: Optional[Dict[str, Any]] = None):
         if seed is None:
@@ -272,12 +275,12 @@ class TokopuyoVectorEnv(VectorEnv):
             seeds = list(seed)
             if len(seeds) != self.num_envs:
                 raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
+        self._core.reset(seeds)  # first: it refuses bad seeds before anything changes
         if seed is not None:
             self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
                 seed if isinstance(seed, int) else None)
-        self._core.reset(seeds)
-        obs, _, _, _, info = self._result()
-        return obs, {k: v for k, v in info.items() if "action_mask" in k}
+        obs, _, _, _, info = self._result(None)
+        return obs, info
 
     def step(self, actions):
         a = np.asarray(actions)
@@ -287,8 +290,9 @@ class TokopuyoVectorEnv(VectorEnv):
             raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
         if a.dtype != np.int64 or not a.flags.c_contiguous:
             a = a.astype(np.int64)
+        stepped = ~(self._buffers.terminated | self._buffers.truncated)
         self._core.step(a)
-        return self._result()
+        return self._result(stepped)
 
     def render(self):
         if self.render_mode is None:

@@ -50,6 +50,8 @@ bool is_dead(const BitField& field);
 // Places the pair and removes whatever came to rest in the top fuzzy row. The
 // hand must be legal; returns false (field unchanged) when it is not.
 bool place(BitField& field, const Hand& hand, Pair pair);
+// The same for a hand the caller knows is legal (from legal_mask()).
+void place_legal(BitField& field, const Hand& hand, Pair pair);
 
 // Index of the hand in Hand::enumerate(), or -1.
 int hand_index(const Hand& hand);

@@ -1,5 +1,5 @@
 // The pool's hand-off: a generation counter the workers watch, a chunk
-// counter they draw from, and a count of workers still busy.
+// counter they draw from, and a gate counting the workers inside the job.
 #include "game/worker_pool.hpp"
 
 #include <immintrin.h>
@@ -11,6 +11,7 @@ namespace tavik {
 namespace {
 
 constexpr std::uint64_t STOP = ~std::uint64_t{0};
+constexpr std::uint64_t OPEN = std::uint64_t{1} << 63;
 // About 20 µs of polling before sleeping: batch calls usually come back-to-back
 // within that, and a wake-up from sleep costs as much again.
 constexpr int SPIN_ROUNDS = 4000;
@@ -52,15 +53,24 @@ void WorkerPool::run_job(const Job& job) {
     }
     job_ = &job;
     next_.store(0, std::memory_order_relaxed);
-    busy_.store(workers_.size(), std::memory_order_relaxed);
+    // fetch_or, not store: a late worker of the last job may still be counted
+    // for an instant on its way out.
+    gate_.fetch_or(OPEN, std::memory_order_release);
     generation_.fetch_add(1, std::memory_order_release);
     generation_.notify_all();
     take_chunks();
-    for (std::size_t left = busy_.load(std::memory_order_acquire); left != 0;
-         left = busy_.load(std::memory_order_acquire)) {
-        spin_then_wait(busy_, left, [&] { return busy_.load(std::memory_order_acquire) != left; });
+    for (std::uint64_t inside = gate_.fetch_and(~OPEN, std::memory_order_acq_rel) & ~OPEN; inside != 0;
+         inside = gate_.load(std::memory_order_acquire)) {
+        spin_then_wait(gate_, inside, [&] { return gate_.load(std::memory_order_acquire) != inside; });
     }
     job_ = nullptr;
+}
+
+void WorkerPool::help() {
+    // Entering after the caller closed the gate: the job is done or is another
+    // one's; leave without touching it.
+    if (gate_.fetch_add(1, std::memory_order_acq_rel) & OPEN) take_chunks();
+    if (((gate_.fetch_sub(1, std::memory_order_acq_rel) - 1) & ~OPEN) == 0) gate_.notify_one();
 }
 
 void WorkerPool::worker_loop() {
@@ -69,8 +79,7 @@ void WorkerPool::worker_loop() {
         spin_then_wait(generation_, seen, [&] { return generation_.load(std::memory_order_acquire) != seen; });
         seen = generation_.load(std::memory_order_acquire);
         if (seen == STOP) return;
-        take_chunks();
-        if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) busy_.notify_one();
+        help();
     }
 }
 

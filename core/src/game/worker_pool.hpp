@@ -39,13 +39,17 @@ private:
 
     void run_job(const Job& job);
     void take_chunks();
+    void help();
     void worker_loop();
 
     std::vector<std::thread> workers_;
     const Job* job_ = nullptr;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::uint64_t> generation_{0};  // bumped to start a job; all ones to stop
-    std::atomic<std::size_t> busy_{0};          // workers still in the current job
+    // The top bit: the job takes helpers; the rest: workers inside it. The
+    // caller closes it once no chunk is left and waits only for those inside,
+    // so a worker the machine has not scheduled yet never holds the call up.
+    std::atomic<std::uint64_t> gate_{0};
 };
 
 }  // namespace tavik

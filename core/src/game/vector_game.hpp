@@ -1,0 +1,78 @@
+#pragma once
+// Many games stepped together for learning code: one call plays an action in
+// every game and writes every observation, reward and flag into arrays the
+// caller owns, spread over a worker pool.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "game/game.hpp"
+#include "game/worker_pool.hpp"
+
+namespace tavik {
+
+struct VectorGameConfig {
+    unsigned colours = 4;
+    unsigned visible = 3;
+    std::uint64_t max_pairs = 0;  // 0: no truncation
+    // Next-step autoreset: the step after an episode ends starts the next one.
+    // Without it, stepping a finished game is refused.
+    bool autoreset = true;
+};
+
+// Where one step writes, each array holding one entry per game.
+struct StepOutput {
+    std::uint8_t* field;    // games × observation::field_bytes(colours)
+    std::uint8_t* pairs;    // games × visible × 2 × colours
+    std::int8_t* mask;      // games × 22
+    double* reward;
+    bool* terminated;
+    bool* truncated;
+    bool* illegal;
+    std::int32_t* chain;
+};
+
+class VectorGame {
+public:
+    static constexpr std::size_t ACTIONS = 22;
+
+    // `entropy` seeds the episodes of games reset without a seed.
+    VectorGame(std::size_t games, VectorGameConfig config, std::size_t threads, std::span<const std::uint64_t> entropy);
+
+    std::size_t size() const { return games_.size(); }
+    const Game& game(std::size_t i) const { return games_[i].game; }
+
+    // Starts a new episode in every game: with seeds[i], or with the next seed
+    // of game i's own seed chain when there are no seeds. Writes every entry.
+    void reset(std::optional<std::span<const std::uint64_t>> seeds, const StepOutput& out);
+
+    // A reason to refuse the actions before anything changes: an action
+    // outside 0..21, or (without autoreset) a game that is over.
+    std::optional<std::string> check(std::span<const std::int64_t> actions) const;
+    // Plays actions[i] (checked) in game i, or resets the games whose episode
+    // ended at the previous step. Safe to call without the interpreter.
+    void step(std::span<const std::int64_t> actions, const StepOutput& out);
+
+    // The seed chain of a game: the seed of the episode after one seeded s.
+    static std::uint64_t next_seed(std::uint64_t seed);
+
+private:
+    struct Slot {
+        Game game;
+        std::uint64_t next_seed;
+        bool ended;  // terminated or truncated at the last step
+    };
+
+    void start(std::size_t i, std::uint64_t seed);
+    void step_one(std::size_t i, std::int64_t action, const StepOutput& out);
+    void write(std::size_t i, const StepOutput& out) const;
+
+    VectorGameConfig config_;
+    std::vector<Slot> games_;
+    WorkerPool pool_;
+};
+
+}  // namespace tavik

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "chain/chain_finder.hpp"
+#include "game/beam_bot.hpp"
+#include "game/game.hpp"
+#include "game/rules.hpp"
+
+using namespace tavik;
+
+namespace {
+
+BitField field(std::initializer_list<std::string_view> rows) { return unwrap(BitField::from_str_array(rows)); }
+
+// A fresh game of `seed` with its field replaced.
+Game game_on(const BitField& f, std::uint64_t seed = 1) {
+    Game g(seed);
+    return Game::from_parts(g.sequence(), g.visible(), g.all_clear_bonus(), f, 0, 0, 0, rules::is_dead(f), 0);
+}
+
+// `count` puyos of `t` stacked in column x from the floor.
+BitField stacked(BitField f, std::uint64_t x, std::uint64_t count, PuyoType t = PuyoType::OJAMA) {
+    for (std::uint64_t i = 0; i < count; ++i) (void)f.put(x, t);
+    return f;
+}
+
+}  // namespace
+
+TEST(RulesTest, AllClearBonusIsPaidByTheNextFiringMoveOnly) {
+    std::uint64_t pending = 0;
+    BitField clears = field({"RRRR"});
+    const rules::MoveResult first = rules::settle(clears, pending);
+    EXPECT_TRUE(first.all_clear);
+    EXPECT_EQ(first.score, 40u);  // the clearing move itself earns nothing extra
+    EXPECT_EQ(pending, rules::ALL_CLEAR_BONUS);
+
+    BitField quiet = field({"RB"});
+    EXPECT_EQ(rules::settle(quiet, pending).score, 0u);
+    EXPECT_EQ(pending, rules::ALL_CLEAR_BONUS);  // a move that fires nothing keeps it owed
+
+    BitField fires = field({"BRRRR"});
+    const rules::MoveResult paid = rules::settle(fires, pending);
+    EXPECT_FALSE(paid.all_clear);
+    EXPECT_EQ(paid.score, 40u + rules::ALL_CLEAR_BONUS);
+    EXPECT_EQ(pending, 0u);
+
+    BitField again = field({"BRRRR"});
+    EXPECT_EQ(rules::settle(again, pending).score, 40u);
+}
+
+TEST(GameTest, APuyoRestingInTheTopFuzzyRowIsRemovedByTheNextPlacement) {
+    // Column 6 full to row 1 (as ojama can leave it); the move goes elsewhere.
+    Game g = game_on(stacked(BitField(), 6, 14));
+    ASSERT_NE(g.field().get(6, rules::TOP_FUZZY_Y), PuyoType::EMPTY);
+    ASSERT_TRUE(g.play({1, Rotation::TOP}));
+    EXPECT_EQ(g.field().get(6, rules::TOP_FUZZY_Y), PuyoType::EMPTY);
+    EXPECT_EQ(g.field().get_height(6), 13u);
+}
+
+// Column 3 holds ten puyos; the pair stands on it and reaches the spawn cell.
+// When its lower puyo completes a group below, the chain empties the spawn
+// cell again before the game checks it.
+class TopOut : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TopOut, TheGameEndsWhenTheSpawnCellIsStillFilledAfterTheMoveSettles) {
+    const bool fires = GetParam();
+    Game g(3);
+    const Pair p = g.pair();
+    BitField f = stacked(BitField(), 3, 7);
+    f = stacked(f, 3, 3, fires ? p.child() : PuyoType(PuyoType::OJAMA));
+    g = game_on(f, 3);
+    const std::optional<Move> m = g.play({3, Rotation::BOTTOM});  // child below the axis
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->over, !fires);
+    EXPECT_EQ(g.over(), !fires);
+    EXPECT_EQ(m->chain, fires ? 1u : 0u);
+    EXPECT_EQ(g.legal_mask() == 0, !fires);
+}
+
+INSTANTIATE_TEST_SUITE_P(GameTest, TopOut, ::testing::Bool());
+
+TEST(GameTest, RefusedHandsLeaveTheGameUnchanged) {
+    // Column 2 full to the top visible row: columns 1 and 2 cannot be reached.
+    Game g = game_on(stacked(BitField(), 2, 12));
+    const Game before = g;
+    for (const Hand h : {Hand{1, Rotation::TOP}, Hand{2, Rotation::BOTTOM}, Hand{3, Rotation::LEFT}}) {
+        EXPECT_FALSE(g.play(h)) << h.display();
+        EXPECT_EQ(g, before);
+    }
+    Game over = game_on(stacked(BitField(), 3, 12));
+    ASSERT_TRUE(over.over());
+    const Game finished = over;
+    EXPECT_FALSE(over.play({3, Rotation::TOP}));
+    EXPECT_EQ(over, finished);
+}
+
+namespace {
+
+// The hands the bot plays over `moves` moves of game `seed`.
+std::vector<Hand> hands_played(const BeamBot& bot, std::uint64_t seed, int moves) {
+    Game g(seed);
+    std::vector<Hand> out;
+    for (int i = 0; i < moves && !g.over(); ++i) {
+        out.push_back(bot.choose(g));
+        if (!g.play(out.back())) ADD_FAILURE() << "illegal hand " << out.back().display() << " at move " << i;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(BeamBotTest, ChoosesTheSameHandsWhateverTheThreadsAndCallers) {
+    const std::vector<Hand> alone = hands_played(BeamBot(12, 3, 1), 7, 30);
+    EXPECT_EQ(hands_played(BeamBot(12, 3, 2), 7, 30), alone);
+    EXPECT_EQ(hands_played(BeamBot(12, 3, 3), 7, 30), alone);
+    // Two callers on one bot at once: each gets its own workers.
+    const BeamBot shared(12, 3, 2);
+    std::vector<Hand> a, b;
+    std::thread other([&] { a = hands_played(shared, 7, 30); });
+    b = hands_played(shared, 7, 30);
+    other.join();
+    EXPECT_EQ(a, alone);
+    EXPECT_EQ(b, alone);
+}
+
+TEST(BeamBotTest, PlaysLegalHandsToTheEndOfCrowdedGames) {
+    // Narrow beams lose games: every hand up to the last is legal.
+    for (std::uint64_t seed = 0; seed < 4; ++seed) {
+        Game g(seed, 3, 2);
+        const BeamBot bot(2, 2, 1);
+        for (int i = 0; i < 300 && !g.over(); ++i) {
+            const Hand h = bot.choose(g);
+            ASSERT_TRUE(g.play(h)) << "seed " << seed << " move " << i << ": " << h.display();
+        }
+    }
+    // Only column 3 is open and every hand there ends the game.
+    BitField f = stacked(BitField(), 2, 12);
+    f = stacked(f, 4, 12);
+    const Game doomed = game_on(stacked(f, 3, 11));
+    const Hand h = BeamBot(4, 3, 1).choose(doomed);
+    EXPECT_TRUE(rules::is_legal(doomed.field(), h)) << h.display();
+}
+
+TEST(BeamBotTest, FiresTheChainThatSavesTheGame) {
+    // Only column 3 is open, three of the child's colour on top: the pair
+    // survives only with its child below, completing the group.
+    for (std::uint64_t seed : {11u, 12u, 13u}) {
+        Game g(seed);
+        BitField f = stacked(stacked(BitField(), 2, 12), 4, 12);
+        f = stacked(stacked(f, 3, 7), 3, 3, g.pair().child());
+        g = game_on(f, seed);
+        Game after = g;
+        ASSERT_TRUE(after.play(BeamBot(8, 1, 1).choose(g)));
+        EXPECT_FALSE(after.over()) << seed;
+    }
+}
+
+TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
+    // Settled fields: random ones, and the ones a bot builds (chains waiting
+    // for a trigger, the same group completed from several columns).
+    std::vector<BitField> fields;
+    std::uint64_t state = 12345;
+    const auto next = [&] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state >> 33;
+    };
+    for (int round = 0; round < 200; ++round) {
+        BitField f;
+        const std::uint64_t puyos = 10 + next() % 60;
+        for (std::uint64_t i = 0; i < puyos; ++i) {
+            const std::uint64_t x = 1 + next() % 6;
+            if (f.get_height(x) < 12) (void)f.put(x, PuyoType(static_cast<PuyoType::Value>(PuyoType::RED + next() % 4)));
+        }
+        (void)f.chain();
+        fields.push_back(f);
+    }
+    for (std::uint64_t seed : {1u, 2u}) {
+        Game g(seed);
+        const BeamBot bot(16, 2, 1);
+        for (int i = 0; i < 60 && !g.over(); ++i) {
+            fields.push_back(g.field());
+            (void)g.play(bot.choose(g));
+        }
+    }
+    int chained = 0;
+    for (const BitField& f : fields) {
+        const std::uint32_t reachable = rules::reachable_columns(f);
+        std::uint64_t best = 0;
+        for (const auto& find : ChainFinder::find_by_extend(f)) {
+            if (!(reachable >> ((*find.trigger.positions)[0].x - 1) & 1)) continue;
+            best = std::max(best, find.score);
+            if (find.chain >= 5) ++chained;
+        }
+        ASSERT_EQ(BeamBot::potential(f), best) << f.debug();
+    }
+    EXPECT_GT(chained, 50);  // long chains were among the finds
+}

@@ -1,0 +1,191 @@
+// _VectorGame: the native half of the Gymnasium environments. It holds the
+// games and the arrays the environment owns (their buffers stay acquired for
+// its lifetime, so NumPy refuses to resize them), and steps with the
+// interpreter lock released.
+#include "buffer.hpp"
+#include "game_module.hpp"
+#include "game/observation.hpp"
+#include "game/vector_game.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace tavik::py {
+
+namespace {
+
+struct VectorEnvCore {
+    std::unique_ptr<VectorGame> games;
+    std::vector<ArrayBuffer> buffers;  // kept for their acquired views
+    StepOutput out;
+};
+
+std::uint64_t bounded(PyObject* o, const char* name, std::uint64_t low, std::uint64_t high) {
+    const std::uint64_t v = to_u64(o);
+    if (v < low || v > high) {
+        raise(PyExc_ValueError, std::string("_VectorGame: ") + name + " must be from " + std::to_string(low) + " to " +
+                                    std::to_string(high) + ", got " + std::to_string(v));
+    }
+    return v;
+}
+
+// Seeds from a sequence of ints (any size that fits 64 bits).
+std::vector<std::uint64_t> seeds_of(PyObject* o, std::size_t n, const char* what) {
+    Ref seq = Ref::steal(PySequence_Fast(o, "seeds must be a sequence of ints"));
+    if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq.get())) != n) {
+        raise(PyExc_ValueError, std::string(what) + " needs " + std::to_string(n) + " seeds");
+    }
+    std::vector<std::uint64_t> seeds(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i));
+        const std::optional<std::uint64_t> v = try_u64(item);
+        if (!v) {
+            PyErr_Clear();
+            raise(PyExc_ValueError, std::string(what) + ": seeds must be ints from 0 to 2**64 - 1");
+        }
+        seeds[i] = *v;
+    }
+    return seeds;
+}
+
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        auto [n_arg, colours_arg, visible_arg, max_pairs_arg, threads_arg, autoreset_arg, entropy_arg, field_arg,
+              pairs_arg, mask_arg, reward_arg, terminated_arg, truncated_arg, illegal_arg, chain_arg] =
+            parse(CallArgs::from_tuple(args, kwargs), "_VectorGame()", "num_envs", "colours", "visible", "max_pairs",
+                  "threads", "autoreset", "entropy", "field", "pairs", "mask", "reward", "terminated", "truncated",
+                  "illegal", "chain");
+        const std::size_t n = bounded(n_arg, "num_envs", 1, 1 << 20);
+        VectorGameConfig config;
+        config.colours = static_cast<unsigned>(bounded(colours_arg, "colours", 3, 4));
+        config.visible = static_cast<unsigned>(bounded(visible_arg, "visible", 1, 16));
+        config.max_pairs = to_u64(max_pairs_arg);
+        const std::size_t threads = bounded(threads_arg, "threads", 1, 256);
+        config.autoreset = PyObject_IsTrue(autoreset_arg) == 1;
+        const std::vector<std::uint64_t> entropy = seeds_of(entropy_arg, n, "_VectorGame()");
+
+        const auto rows = static_cast<Py_ssize_t>(n);
+        const auto c = static_cast<Py_ssize_t>(config.colours);
+        VectorEnvCore core;
+        core.buffers.emplace_back(field_arg, "field", Element::U8,
+                                  std::initializer_list<Py_ssize_t>{rows, c + 1, observation::ROWS, observation::COLUMNS}, true);
+        core.buffers.emplace_back(pairs_arg, "pairs", Element::U8,
+                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(config.visible), 2, c}, true);
+        core.buffers.emplace_back(mask_arg, "mask", Element::I8,
+                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(VectorGame::ACTIONS)}, true);
+        core.buffers.emplace_back(reward_arg, "reward", Element::F64, std::initializer_list<Py_ssize_t>{rows}, true);
+        core.buffers.emplace_back(terminated_arg, "terminated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
+        core.buffers.emplace_back(truncated_arg, "truncated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
+        core.buffers.emplace_back(illegal_arg, "illegal", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
+        core.buffers.emplace_back(chain_arg, "chain", Element::I32, std::initializer_list<Py_ssize_t>{rows}, true);
+        const std::vector<ArrayBuffer>& b = core.buffers;
+        core.out = StepOutput{b[0].data<std::uint8_t>(), b[1].data<std::uint8_t>(), b[2].data<std::int8_t>(),
+                              b[3].data<double>(),       b[4].data<bool>(),         b[5].data<bool>(),
+                              b[6].data<bool>(),         b[7].data<std::int32_t>()};
+        core.games = std::make_unique<VectorGame>(n, config, threads, entropy);
+        return new_object(type, std::move(core));
+    });
+}
+
+PyObject* reset(PyObject* self, CallArgs args) {
+    return entry([&] {
+        BorrowExclusive<VectorEnvCore> core(self);
+        auto [seeds_arg] = parse(args, "_VectorGame.reset()", "seeds");
+        if (seeds_arg == Py_None) {
+            core->games->reset(std::nullopt, core->out);
+        } else {
+            const std::vector<std::uint64_t> seeds = seeds_of(seeds_arg, core->games->size(), "reset()");
+            core->games->reset(std::span<const std::uint64_t>(seeds), core->out);
+        }
+        return py_none();
+    });
+}
+
+PyObject* step(PyObject* self, CallArgs args) {
+    return entry([&] {
+        BorrowExclusive<VectorEnvCore> core(self);
+        auto [actions_arg] = parse(args, "_VectorGame.step()", "actions");
+        VectorGame& games = *core->games;
+        // A copy: another thread may write the caller's array while we step
+        // without the lock. The borrow above refuses a second call on this object.
+        std::vector<std::int64_t> actions;
+        {
+            ArrayBuffer buffer(actions_arg, "step(): actions", Element::I64, {static_cast<Py_ssize_t>(games.size())},
+                               false);
+            const std::int64_t* first = buffer.data<std::int64_t>();
+            actions.assign(first, first + games.size());
+        }
+        if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
+        const StepOutput out = core->out;
+        Py_BEGIN_ALLOW_THREADS
+        games.step(actions, out);
+        Py_END_ALLOW_THREADS
+        return py_none();
+    });
+}
+
+// One game's step for the single environment: the action as a Python int,
+// the flags returned as a tuple so the caller builds nothing.
+PyObject* step_one(PyObject* self, CallArgs args) {
+    return entry([&] {
+        BorrowExclusive<VectorEnvCore> core(self);
+        auto [action_arg] = parse(args, "step()", "action");
+        VectorGame& games = *core->games;
+        if (games.size() != 1) raise(PyExc_ValueError, "step_one() needs a single game");
+        const long long a = PyLong_AsLongLong(action_arg);
+        if (a == -1 && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw_python_error();
+            PyErr_Clear();
+            raise(PyExc_ValueError, "step(): action is outside 0..21 (an index into Hand.enumerate())");
+        }
+        const std::int64_t action = a;
+        const std::span<const std::int64_t> actions(&action, 1);
+        if (std::optional<std::string> refused = games.check(actions)) {
+            std::string text = *refused;
+            const std::string prefix = " of environment 0";
+            if (const std::size_t at = text.find(prefix); at != std::string::npos) text.erase(at, prefix.size());
+            raise(PyExc_ValueError, "step(): " + text);
+        }
+        const StepOutput& out = core->out;
+        games.step(actions, out);
+        Ref reward = Ref::steal(PyFloat_FromDouble(out.reward[0]));
+        Ref chain = Ref::steal(to_py(static_cast<std::uint64_t>(out.chain[0])));
+        return Ref::steal(PyTuple_Pack(5, reward.get(), out.terminated[0] ? Py_True : Py_False,
+                                       out.truncated[0] ? Py_True : Py_False, out.illegal[0] ? Py_True : Py_False,
+                                       chain.get()))
+            .release();
+    });
+}
+
+PyObject* game(PyObject* self, CallArgs args) {
+    return entry([&] {
+        BorrowShared<VectorEnvCore> core(self);
+        auto [i_arg] = parse(args, "game()", "i");
+        const std::uint64_t i = to_u64(i_arg);
+        if (i >= core->games->size()) raise(PyExc_IndexError, "game(): no environment " + std::to_string(i));
+        return new_game(core->games->game(i));
+    });
+}
+
+}  // namespace
+
+PyTypeObject* vector_game_type() {
+    static LazyType lazy;
+    return create_once<VectorEnvCore>(lazy, "_VectorGame", "tavik_game._native._VectorGame", [](PyTypeObject& t) {
+        static PyMethodDef methods[] = {
+            method<reset>("reset"),
+            method<step>("step"),
+            method<step_one>("step_one"),
+            method<game>("game"),
+            END_METHODS,
+        };
+        t.tp_new = construct;
+        t.tp_methods = methods;
+    });
+}
+
+void add_vector_env(PyObject* module) {
+    add_to_module(module, "_VectorGame", Py_NewRef(reinterpret_cast<PyObject*>(vector_game_type())));
+}
+
+}  // namespace tavik::py

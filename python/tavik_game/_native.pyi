@@ -1,0 +1,304 @@
+"""The game around the tavik field: rules, a seeded pair sequence, the one-player game, garbage.
+
+Everything works on tavik's own classes: fields, pairs and hands passed in and returned are
+ordinary ``tavik.Field``, ``tavik.Pair`` and ``tavik.Hand`` objects. Coordinates are tavik's:
+columns 0 to 5, rows 0 to 13, row 0 and row 1 the fuzzy rows, rows 2 to 13 the visible ones.
+
+    column  0 1 2 3 4 5
+    row 0   . . . . . .   top fuzzy row: a puyo that comes to rest here is removed
+    row 1   . . . . . .   second fuzzy row: counts and falls, joins no group
+    row 2   . # S . # .   S: spawn cell (the pair's axis appears here, its child above)
+    ...                   #: a column whose row 2 is taken is a wall the pair cannot pass,
+    row 13  . . . . . .      so here only columns 2 and 3 can be reached
+
+Errors: TypeError or OverflowError for an argument of the wrong type or size, ValueError for a
+value the rules refuse (an illegal hand, a finished game, colours other than 3 or 4), IndexError
+for a negative PairSequence index; a failed call changes nothing. Internal failures raise
+this module's own nivo_runtime.PanicException (a BaseException, so ``except Exception`` does not
+catch it; a class distinct from tavik's, with the same name); using a Game from a callback while
+one of its calls is running raises nivo_runtime.PyBorrowError / PyBorrowMutError
+(RuntimeError subclasses). None of the three is a module attribute.
+"""
+
+from collections.abc import Sequence
+from typing import Any, ClassVar, final
+
+import tavik
+
+__all__ = ["Game", "Move", "PairSequence", "BeamBot"]
+
+# ---------------------------------------------------------------- rules of a field
+
+def legal_hands(field: tavik.Field) -> list[tavik.Hand]:
+    """The hands of Hand.enumerate() the current pair can reach on this field, in that order.
+
+    A pair appears over column 2 and slides sideways; it cannot pass a column whose row 2 (the
+    top visible cell) is taken. A hand is legal when its axis column and, for a sideways
+    rotation, its child's column are reachable. A dead field has no legal hand."""
+
+def legal_mask(field: tavik.Field) -> int:
+    """The legal hands as bits: bit i is set when Hand.enumerate()[i] is legal (22 bits)."""
+
+def is_dead(field: tavik.Field) -> bool:
+    """True when the spawn cell (column 2, row 2) is taken: the game is over."""
+
+def expand(
+    field: tavik.Field, pair: tavik.Pair, hands: Sequence[tavik.Hand] | None = None
+) -> list[tuple[tavik.Hand, tavik.Field, tavik.ChainResult]]:
+    """Every legal hand played on a copy of the field, in one call.
+
+    Each entry is (hand, field after the pair is placed, row 0 cleared and the chain fired,
+    the chain's result). `hands` limits the hands tried (illegal ones are skipped); None tries
+    all 22. The field passed in is not changed."""
+
+def best_find(field: tavik.Field) -> tuple[int, int]:
+    """(score, chain) of the best find of field.find_chain(); (0, 0) when nothing fires.
+
+    The same finds as find_chain(), without building a FoundChain for each."""
+
+def field_key(field: tavik.Field) -> bytes:
+    """A hashable key of the field's cells: equal fields give equal keys (48 bytes)."""
+
+# ---------------------------------------------------------------- garbage
+
+def ojama_from_score(score: int, carry: int = 0, target: int = 70) -> tuple[int, int]:
+    """(ojama, carry): (score + carry) // target ojama sent, the remainder carried to the next
+    score. target must be positive."""
+
+def drop_ojama(field: tavik.Field, count: int, seed: int) -> tavik.Field:
+    """A new field with min(count, 30) ojama dropped on a copy of `field`.
+
+    count // 6 full rows of six come first, then the remainder in distinct columns chosen by
+    SplitMix64(seed); they fall as puyos fall, and those finding a full column are lost."""
+
+# ---------------------------------------------------------------- the pair sequence
+
+@final
+class PairSequence:
+    """An endless, seeded sequence of pairs, the same on every platform and version.
+
+    Pair i comes from output i of SplitMix64 started at `seed`; the high 32 bits pick the
+    child's colour and the low 32 bits the axis's, among RED, BLUE, YELLOW and (with 4
+    colours) GREEN. Any pair is reached in constant time: seq[10**12] costs what seq[0] does.
+    Indexing from 0 up; iterating never ends on its own."""
+
+    def __new__(cls, seed: int, colours: int = 4) -> PairSequence:
+        """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise)."""
+    def __getitem__(self, index: int, /) -> tavik.Pair:
+        """Pair `index` (0 first); IndexError for a negative index."""
+    @property
+    def seed(self) -> int:
+        """The seed the sequence was made with."""
+    @property
+    def colours(self) -> int:
+        """How many colours the pairs use: 3 or 4."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when seed and colours are equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when seed and colours are equal."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as PairSequence(seed, colours)."""
+
+# ---------------------------------------------------------------- the one-player game
+
+@final
+class Move:
+    """What one Game.play() did."""
+
+    def __new__(cls, chain: int, score: int, all_clear: bool = False, over: bool = False) -> Move:
+        """A move result; made by Game.play(), built by hand mostly in tests."""
+    @property
+    def chain(self) -> int:
+        """Chain length the move fired (0 when nothing vanished)."""
+    @property
+    def score(self) -> int:
+        """Points scored, an all-clear bonus paid by this move included."""
+    @property
+    def all_clear(self) -> bool:
+        """The chain left the field empty: the next move that fires a chain earns the bonus."""
+    @property
+    def over(self) -> bool:
+        """The spawn cell is taken after the move: the game is over."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when every field is equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when every field is equal."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as Move(chain, score, all_clear, over)."""
+
+@final
+class Game:
+    """One player's endless game: a field, a seeded pair sequence and the running score.
+
+    A value like a field: copy.copy(), copy.deepcopy() and pickle give independent games that
+    play on identically. play() places the current pair, removes what rests in row 0, fires
+    the chain and scores it; a chain that clears the field owes `all_clear_bonus` to the next
+    move that fires a chain."""
+
+    def __new__(cls, seed: int = 0, colours: int = 4, visible: int = 3, all_clear_bonus: int = 2100) -> Game:
+        """A new game on an empty field.
+
+        seed: of the pair sequence, in [0, 2**64); colours: 3 or 4; visible: pairs shown
+        (the current one and the next), 1 to 64; all_clear_bonus: 0 to 2**32 - 1."""
+    @property
+    def field(self) -> tavik.Field:
+        """A copy of the field (changing it does not change the game)."""
+    @property
+    def pairs(self) -> list[tavik.Pair]:
+        """The `visible` pairs from now: the current pair first."""
+    @property
+    def sequence(self) -> PairSequence:
+        """The game's pair sequence: pair `turn` is the current one."""
+    @property
+    def seed(self) -> int:
+        """Seed of the pair sequence."""
+    @property
+    def colours(self) -> int:
+        """Colours of the pair sequence: 3 or 4."""
+    @property
+    def visible(self) -> int:
+        """How many pairs `pairs` shows."""
+    @property
+    def turn(self) -> int:
+        """Moves played so far."""
+    @property
+    def score(self) -> int:
+        """Total of the moves' scores."""
+    @property
+    def max_chain(self) -> int:
+        """Longest chain fired so far."""
+    @property
+    def over(self) -> bool:
+        """True once a move left the spawn cell taken; play() then raises ValueError."""
+    @property
+    def pending_bonus(self) -> int:
+        """All-clear bonus owed to the next move that fires a chain (0 when none)."""
+    @property
+    def all_clear_bonus(self) -> int:
+        """Bonus an all clear earns."""
+    def legal_mask(self) -> int:
+        """Bit i set when Hand.enumerate()[i] is legal now; 0 once the game is over."""
+    def legal_hands(self) -> list[tavik.Hand]:
+        """The legal hands now, in Hand.enumerate() order; empty once the game is over."""
+    def play(self, hand: tavik.Hand) -> Move:
+        """Play the current pair as `hand` says and return what the move did.
+
+        ValueError for an illegal hand or a finished game, TypeError for a non-Hand; the game
+        is unchanged then."""
+    def copy(self) -> Game:
+        """An independent copy of the game."""
+    def __copy__(self) -> Game:
+        """An independent copy of the game."""
+    def __deepcopy__(self, memo: object, /) -> Game:
+        """An independent copy of the game (a game holds no Python objects)."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as Game(seed, colours, visible, all_clear_bonus) and a checked state."""
+    def __setstate__(self, state: tuple[tavik.Field, int, int, int, bool, int], /) -> None:
+        """Restore (field, turn, score, max_chain, over, pending_bonus); ValueError when
+        `over` disagrees with the field."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when field, sequence, counters and settings are equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when field, sequence, counters and settings are equal."""
+
+# ---------------------------------------------------------------- the reference bot
+
+@final
+class BeamBot:
+    """The reference bot: a beam search over the pairs a game shows, native from end to end.
+
+    One level per visible pair (at most `depth`): every legal hand of every node is placed and
+    settled, lost fields are dropped, equal fields merge, and the `width` best by fired value
+    plus an evaluation of the field (chain potential as best_find, links of touching colours,
+    shape, danger near the spawn) go on. The hand is the first of the best deepest node. The
+    choice does not depend on `threads`."""
+
+    def __new__(cls, width: int = 100, depth: int = 3, threads: int = 1) -> BeamBot:
+        """width 1 to 100000, depth 1 to 64, threads 1 to 256 (the calling thread counts)."""
+    @property
+    def width(self) -> int:
+        """Nodes kept per level."""
+    @property
+    def depth(self) -> int:
+        """Pairs searched: the current one and the next depth - 1."""
+    @property
+    def threads(self) -> int:
+        """Threads that search, the calling one included."""
+    def choose(self, game: Game) -> tavik.Hand:
+        """The hand to play the game's current pair with (always legal).
+
+        Releases the interpreter lock while it searches. ValueError when the game is over or
+        shows fewer pairs than `depth`; TypeError for anything but a Game."""
+
+# ---------------------------------------------------------------- many games at once
+# Private: the native half of tavik_game.envs (TokopuyoEnv, TokopuyoVectorEnv).
+
+@final
+class _VectorGame:
+    """`num_envs` games stepped in one call over a pool of `threads` threads (the calling one
+    included), writing into arrays the caller allocated; their buffers stay held while this
+    object lives, so NumPy refuses to resize them. Each array has one entry per game:
+
+    field       uint8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
+                YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
+    pairs       uint8 (n, visible, 2, colours): the current pair first; child, then axis
+    mask        int8 (n, 22): 1 where Hand.enumerate()[k] is legal
+    reward      float64 (n,): the move's score, the all-clear bonus included
+    terminated, truncated, illegal   bool (n,)
+    chain       int32 (n,): the move's chain length
+
+    A game reset without a seed starts the next seed of a chain derived from its last seed
+    (`entropy` starts the chains). With `autoreset`, the step after an episode ends starts the
+    next one, ignoring the action; without, stepping it raises ValueError. A refused call
+    changes nothing; a call while another runs on the same object raises PyBorrowMutError."""
+
+    def __new__(
+        cls, num_envs: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool,
+        entropy: Sequence[int] | Any, field: Any, pairs: Any, mask: Any, reward: Any, terminated: Any,
+        truncated: Any, illegal: Any, chain: Any,
+    ) -> _VectorGame:
+        """max_pairs 0: no truncation."""
+    def reset(self, seeds: Sequence[int] | None) -> None:
+        """New episodes in every game, seeded seeds[i] (or the next seed of each chain)."""
+    def step(self, actions: Any) -> None:
+        """actions: int64 (n,) indices into Hand.enumerate(); ValueError outside 0..21.
+        Steps with the interpreter lock released."""
+    def step_one(self, action: int) -> tuple[float, bool, bool, bool, int]:
+        """A single game's step: (reward, terminated, truncated, illegal, chain)."""
+    def game(self, i: int) -> Game:
+        """A copy of game i."""
+
+# ---------------------------------------------------------------- datasets
+# (playing and labelling in bulk)
+
+def play_games(
+    seed: int,
+    first_game: int,
+    games: int,
+    bot: str,
+    beam_width: int,
+    max_turns: int,
+    label_depth: int,
+    visible: int,
+) -> dict[str, Any]:
+    """Plays games first_game .. first_game + games - 1 of run `seed` with `bot`
+    ("random", "greedy" or "beam", of `beam_width`), each ending when lost or
+    after `max_turns` moves. Returns NumPy columns, one row per position (the
+    field before the move): game, turn, field (n, 84) type numbers, pairs
+    (n, 2 * visible), hand (index in Hand.enumerate order), move_chain,
+    move_score, label_score, label_chain (best find_chain_recursive(label_depth)),
+    game_score and game_turns. A game plays the same in any batch."""
+
+def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
+    """Writes score, chain of each field's best find_chain_recursive(depth) find
+    into `out`, a writable int64 buffer of length 2 * len(fields)."""
+
+# ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
+# Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
+
+def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any: ...
+def _write_types(field: tavik.Field, out: Any) -> None: ...
+def _field_from_types(array: Any) -> tavik.Field: ...
