@@ -221,7 +221,8 @@ class TokopuyoVectorEnv(VectorEnv):
         if not isinstance(num_envs, int) or num_envs < 1:
             raise ValueError(f"num_envs must be a positive int, got {num_envs!r}")
         if threads is None:
-            threads = os.cpu_count() or 1
+            # The cores this process may run on, which a container or taskset can limit.
+            threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
         if not isinstance(threads, int) or threads < 1:
             raise ValueError(f"threads must be a positive int or None, got {threads!r}")
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
