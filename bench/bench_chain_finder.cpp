@@ -10,8 +10,6 @@
 // binary's main: no registration objects run at load time.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -21,8 +19,10 @@
 
 #include "chain/chain_finder.hpp"
 #include "field/bit_field.hpp"
+#include "bench_support.hpp"
 
 using namespace tavik;
+using namespace tavik::bench;
 
 namespace {
 
@@ -43,34 +43,6 @@ const std::vector<FinderSample>& finder_samples() {
 }
 
 BitField make(const FinderSample& s) { return unwrap(BitField::from_str_array(s.rows)); }
-
-// Thread CPU time: the machine is shared, and a search preempted halfway must
-// not count the other process's time.
-double cpu_seconds() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// The unavoidable work of one extension search, given its candidates (found
-// outside the timed loop): for every candidate, copy, drop, and run the chain
-// when the drops fit. Returns the chains run.
-std::uint64_t bare_extension_work(const BitField& field, const ChainFinder::CandidateSet& candidates) {
-    std::uint64_t chains = 0;
-    for (const ChainFinder::Candidate& c : candidates) {
-        BitField copy = field;
-        bool placed = true;
-        for (std::uint8_t i = 0; i < c.count && placed; ++i) {
-            const auto p = copy.put(c.x, c.puyotype());
-            placed = p && p->y >= 2;
-        }
-        if (!placed) continue;
-        ChainResult r = copy.chain();
-        benchmark::DoNotOptimize(r);
-        ++chains;
-    }
-    return chains;
-}
 
 // One level of the recursive search over `earlier`, prepared outside the timed
 // loop: every earlier field, and for every pair of finds the puyos dropped
@@ -111,41 +83,6 @@ std::uint64_t bare_level_work(const BitField& field, const Level& level) {
         ++chains;
     }
     return chains;
-}
-
-// Times `search` and the bare work alternately, each in batches long enough
-// for the clock, so both see the same machine state. The benchmark's own time
-// is the search's, per search.
-template <class Search, class BareWork>
-void run_timed(benchmark::State& state, Search search, BareWork bare) {
-    double t0 = cpu_seconds();
-    benchmark::DoNotOptimize(search());
-    const double once = cpu_seconds() - t0;
-    const int batch = static_cast<int>(std::clamp(50e-6 / std::max(once, 1e-9), 1.0, 1000.0));
-    double search_s = 0;
-    double bare_s = 0;
-    std::uint64_t finds = 0;
-    std::uint64_t chains = 0;
-    for (auto _ : state) {
-        t0 = cpu_seconds();
-        for (int i = 0; i < batch; ++i) {
-            auto result = search();
-            benchmark::DoNotOptimize(result);
-            finds = result.size();
-        }
-        const double s = cpu_seconds() - t0;
-        state.SetIterationTime(s / batch);
-        search_s += s;
-        t0 = cpu_seconds();
-        for (int i = 0; i < batch; ++i) chains = bare();
-        bare_s += cpu_seconds() - t0;
-    }
-    const double searches = static_cast<double>(state.iterations()) * batch;
-    state.counters["finds"] = static_cast<double>(finds);
-    state.counters["chains"] = static_cast<double>(chains);
-    state.counters["finds/s"] = static_cast<double>(finds) * searches / search_s;
-    state.counters["chains/s"] = static_cast<double>(chains) * searches / search_s;
-    state.counters["overhead"] = search_s / bare_s;
 }
 
 void extend(benchmark::State& state, const FinderSample& s) {

@@ -170,12 +170,14 @@ private:
 }  // namespace
 
 void register_chain_finder_benchmarks();  // bench_chain_finder.cpp
+void register_corpus_benchmarks();        // bench_corpus.cpp
 
 int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("cycle_calibration", cycle_calibration);
     register_all<ArrayField>();
     register_all<BitField>();
     register_chain_finder_benchmarks();
+    register_corpus_benchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;

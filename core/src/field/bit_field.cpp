@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include <array>
+
 namespace tavik {
 
 namespace {
@@ -26,30 +28,53 @@ namespace {
 
 // The groups one vanish removes, as plain records: at most 72 cells in
 // groups of four or more. Trivial, so a chain's worth costs nothing to set up.
-struct VanishedGroup {
-    std::uint8_t size;
-    PuyoType::Value puyotype;
-};
-
 struct VanishedGroups {
     static constexpr unsigned CAPACITY = 18;
 
-    void add(PuyoType::Value t, unsigned n) { items[count++] = {static_cast<std::uint8_t>(n), t}; }
+    void add(PuyoType::Value t, unsigned n) {
+        items[count++] = {static_cast<std::uint8_t>(n), t};
+        puyos += n;
+        bonus += static_cast<unsigned>(connection_bonus(n));
+        colours |= 1u << t;
+    }
     bool empty() const { return count == 0; }
-    const VanishedGroup* begin() const { return items; }
-    const VanishedGroup* end() const { return items + count; }
+    // step_score of these groups from the totals kept beside them.
+    std::uint64_t score(std::uint64_t chain) const {
+        return empty() ? 0 : step_score_of_totals(chain, puyos, bonus + colour_bonus(colours));
+    }
+    const GroupRecord* begin() const { return items; }
+    const GroupRecord* end() const { return items + count; }
 
     void append_to(ConnectionList& out) const {
         out.reserve(out.size() + count);
-        for (const VanishedGroup& g : *this) out.emplace_back(Connection{std::nullopt, g.size, g.puyotype});
+        for (const GroupRecord& g : *this) out.emplace_back(Connection{std::nullopt, g.size, g.puyotype});
     }
     void append_to(StepConnections& out) const {
         out.append(count, [this](std::size_t i) { return Connection{std::nullopt, items[i].size, items[i].puyotype}; });
     }
 
     unsigned count;
-    VanishedGroup items[CAPACITY + 1];  // one spare for the branch-free records
+    unsigned puyos, bonus, colours;  // see step_score_of_totals
+    // One spare for the branch-free records, and room for ChainResult's block copy.
+    GroupRecord items[CAPACITY + 4];
 };
+
+// The connection and colour bonus of a pass whose four colours vanish at most
+// one group of at most seven cells each, indexed by the four sizes, three bits
+// each: one load instead of four clamped lookups and a popcount.
+constexpr auto ONE_GROUP_BONUS = [] {
+    std::array<std::uint8_t, 4096> table{};
+    for (unsigned sizes = 0; sizes < table.size(); ++sizes) {
+        std::uint64_t bonus = 0;
+        unsigned colours = 0;
+        for (unsigned c = 0; c < 4; ++c) {
+            bonus += connection_bonus(sizes >> (3 * c) & 7);
+            colours |= unsigned{(sizes >> (3 * c) & 7) != 0} << c;
+        }
+        table[sizes] = static_cast<std::uint8_t>(bonus + colour_bonus(colours));
+    }
+    return table;
+}();
 
 // Records the groups of `cells` one by one, in seed order.
 [[gnu::always_inline]] inline void add_groups_by_seed(VanishedGroups& out, Plane cells, PuyoType::Value t) {
@@ -85,7 +110,11 @@ struct VanishedGroups {
         out.items[k] = {static_cast<std::uint8_t>(yellow), PuyoType::YELLOW};
         k += yellow != 0;
         out.count = k;
+        out.puyos = red + blue + yellow + green;
+        out.bonus = ONE_GROUP_BONUS[red | blue << 3 | yellow << 6 | green << 9];
+        out.colours = 0;  // in the bonus already
     } else {
+        out.puyos = out.bonus = out.colours = 0;
         add_groups_by_seed(out, red_blue.second(), PuyoType::BLUE);
         add_groups_by_seed(out, red_blue.first(), PuyoType::RED);
         add_groups_by_seed(out, yellow_green.second(), PuyoType::GREEN);
@@ -152,58 +181,41 @@ struct VanishedGroups {
     planes.p2 = close_up_plane(planes.p2);
 }
 
-// What a chain keeps of its passes. The loop asks for the groups record of
-// pass `i` (0-based), then calls record(i) if the pass is kept.
+// What a chain keeps of its passes. The loop asks groups_for(i) for the
+// record of pass i (0-based), then calls record(i) if the pass is kept.
 //
-// Every step with its groups, for chain(): the passes as plain records, the
-// result built once after the loop at its exact size.
-struct StepsRecorder {
-    VanishedGroups passes[MAX_CHAIN_PASSES];
-    std::uint64_t recorded = 0;
+// The pass scores, holding back a vanishing 20th pass: that one is scored,
+// and panics, in finish(), once the planes are written back.
+struct PassScores {
+    VanishedGroups groups;  // reused by every pass
+    bool vanished_last = false;
 
-    VanishedGroups& groups_for(std::uint64_t i) { return passes[i]; }
-    void record(std::uint64_t) { ++recorded; }
-
-    ChainResult result() const {
-        return ChainResult::built([&](ChainResult::Steps& steps) {
-            std::uint64_t score = 0;
-            steps.reserve(recorded);
-            for (std::uint64_t i = 0; i < recorded; ++i) {
-                const VanishedGroups& groups = passes[i];
-                // Built from its chain number: an empty emplace_back() would
-                // value-initialise the step, zeroing all 120 bytes first.
-                ChainStepResult& step = steps.emplace_back(groups.empty() ? 0 : i + 1);
-                if (groups.empty()) continue;  // the drop-only first pass
-                groups.append_to(step.connections);
-                // A vanishing 20th pass cannot be scored: it panics here, with
-                // the field as the passes left it.
-                score += step_score(step.chain, groups);
-            }
-            return score;
-        });
+    VanishedGroups& groups_for(std::uint64_t) { return groups; }
+    std::uint64_t score_of(std::uint64_t i) {
+        if (i + 1 < MAX_CHAIN_PASSES) return groups.score(i + 1);
+        vanished_last = !groups.empty();
+        return 0;
+    }
+    void finish() const {
+        if (vanished_last) (void)groups.score(MAX_CHAIN_PASSES);
     }
 };
 
-// Only the count and the score, for the searches' trial chains: one groups
-// record, reused by every pass.
-struct ScoreRecorder {
-    VanishedGroups groups;
-    ChainScore out;
-    bool vanished_last = false;  // pass 20 vanished: scored (and panicking) after the loop
+// Every step with its groups, for chain().
+struct StepsRecorder : PassScores {
+    explicit StepsRecorder(ChainResult& result) : out(result) {}
+    void record(std::uint64_t i) { out.add_step(groups.empty() ? 0 : i + 1, groups.items, groups.count, score_of(i)); }
+    ChainResult& out;
+};
 
-    VanishedGroups& groups_for(std::uint64_t) { return groups; }
+// Only the count and the score, for the searches' trial chains.
+struct ScoreRecorder : PassScores {
+    explicit ScoreRecorder(ChainScore& result) : out(result) {}
     void record(std::uint64_t i) {
         ++out.chain;
-        if (i + 1 < MAX_CHAIN_PASSES)
-            out.score += step_score(i + 1, groups);
-        else
-            vanished_last = !groups.empty();
+        out.score += score_of(i);
     }
-
-    ChainScore result() const {
-        if (vanished_last) (void)step_score(MAX_CHAIN_PASSES, groups);
-        return out;
-    }
+    ChainScore& out;
 };
 
 // The chain loop, on planes held in registers and with no call inside.
@@ -281,22 +293,26 @@ ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
 }
 
 template <class Recorder>
-auto BitField::chain_recorded(Recorder& recorder) {
+void BitField::chain_recorded(Recorder& recorder) {
     FieldPlanes p = planes();
     run_passes(p, recorder);
     set_planes(p);
-    return recorder.result();
+    recorder.finish();
 }
 
-// The recorders are default-initialised: their records stay unwritten until a pass fills them.
+// The results are made here and filled in place: no copy of a result on return.
 ChainResult BitField::chain() {
-    StepsRecorder recorder;
-    return chain_recorded(recorder);
+    ChainResult result;
+    StepsRecorder recorder(result);
+    chain_recorded(recorder);
+    return result;
 }
 
 ChainScore BitField::chain_score() {
-    ScoreRecorder recorder;
-    return chain_recorded(recorder);
+    ChainScore result;
+    ScoreRecorder recorder(result);
+    chain_recorded(recorder);
+    return result;
 }
 
 ConnectionList BitField::get_vanishable_connections() const {

@@ -85,7 +85,7 @@ private:
     void set_planes(const FieldPlanes& p) { planes_ = {p.p0, p.p1, p.p2}; }
     // The chain loop with what `recorder` keeps of it (bit_field.cpp).
     template <class Recorder>
-    auto chain_recorded(Recorder& recorder);
+    void chain_recorded(Recorder& recorder);
     // Writes t's code into an empty cell, or over any cell.
     void add_code(Plane cell, PuyoType t) {
         const unsigned code = t.number() & 7;

@@ -102,9 +102,9 @@ public:
     // Runs the whole chain in place: at most 20 passes, each recorded when it
     // changed the field (a drop-only pass is recorded with chain number 0).
     ChainResult chain() {
-        ChainResult::Steps steps;
-        run_chain([&](ChainStepResult&& step) { steps.push_back(std::move(step)); });
-        return ChainResult(std::move(steps));
+        ChainResult result;
+        run_chain([&](ChainStepResult&& step) { result.add_step(step.chain, step.connections, step.score()); });
+        return result;
     }
 
     // The same chain, keeping only its count and score.
