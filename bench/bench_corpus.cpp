@@ -92,10 +92,22 @@ void copy_and_chain(benchmark::State& state) {
     state.counters["firing"] = static_cast<double>(firing);
 }
 
+std::vector<ChainFinder::CandidateSet> corpus_candidates() {
+    std::vector<ChainFinder::CandidateSet> out;
+    for (const BitField& f : corpus()) out.push_back(ChainFinder::extension_candidates(f));
+    return out;
+}
+
+std::uint64_t bare_corpus_work(const std::vector<BitField>& fields,
+                               const std::vector<ChainFinder::CandidateSet>& candidates) {
+    std::uint64_t chains = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) chains += bare_extension_work(fields[i], candidates[i]);
+    return chains;
+}
+
 void extend(benchmark::State& state) {
     const std::vector<BitField>& fields = corpus();
-    std::vector<ChainFinder::CandidateSet> candidates;
-    for (const BitField& f : fields) candidates.push_back(ChainFinder::extension_candidates(f));
+    const std::vector<ChainFinder::CandidateSet> candidates = corpus_candidates();
     run_timed(
         state,
         [&] {
@@ -103,11 +115,31 @@ void extend(benchmark::State& state) {
             for (const BitField& f : fields) finds += ChainFinder::find_by_extend(f).size();
             return finds;
         },
+        [&] { return bare_corpus_work(fields, candidates); });
+}
+
+// The best find of each field, building no find, beside the same bare chains.
+// Its "finds" are the fields with a chain to find.
+// Registered only where the finder has it, so this file also builds against
+// older cores for side-by-side figures.
+template <class Finder>
+void best_extension(benchmark::State& state) {
+    const std::vector<BitField>& fields = corpus();
+    const std::vector<ChainFinder::CandidateSet> candidates = corpus_candidates();
+    run_timed(
+        state,
         [&] {
-            std::uint64_t chains = 0;
-            for (std::size_t i = 0; i < fields.size(); ++i) chains += bare_extension_work(fields[i], candidates[i]);
-            return chains;
-        });
+            std::uint64_t firing = 0;
+            for (const BitField& f : fields) firing += Finder::best_by_extend(f).score != 0;
+            return firing;
+        },
+        [&] { return bare_corpus_work(fields, candidates); });
+}
+
+template <class Finder>
+void register_best_extension() {
+    if constexpr (requires(const BitField& f) { Finder::best_by_extend(f); })
+        benchmark::RegisterBenchmark("corpus/best_by_extend", best_extension<Finder>)->UseManualTime();
 }
 
 }  // namespace
@@ -115,4 +147,5 @@ void extend(benchmark::State& state) {
 void register_corpus_benchmarks() {
     benchmark::RegisterBenchmark("corpus/copy+chain", copy_and_chain);
     benchmark::RegisterBenchmark("corpus/find_by_extend", extend)->UseManualTime();
+    register_best_extension<ChainFinder>();
 }

@@ -84,18 +84,23 @@ def main() -> None:
         print(line)
 
     if args.core:
-        core_ns = core_search_ns(args.core)
+        core_ns = core_ns_of(args.core, "^find_by_extend/midgame")
         python_ns = results["Field"]["find_chain() mid-game"]
         print(f"\nfind_chain() mid-game: core search {core_ns:.1f} ns, from Python {python_ns:.1f} ns;")
         print(f"call and conversion to FoundChain objects {python_ns - core_ns:.1f} ns, "
               f"{(python_ns - core_ns) / core_ns:.2f} times the search")
+        core_ns = core_ns_of(args.core, "^copy\\+chain/BitField/nineteen$")
+        python_ns = results["Field"]["19-chain clone().chain()"]
+        print(f"19-chain clone().chain(): core copy+chain {core_ns:.1f} ns, from Python {python_ns:.1f} ns;")
+        print(f"call and ChainResult object {python_ns - core_ns:.1f} ns, "
+              f"{(python_ns - core_ns) / core_ns:.2f} times the chain")
 
 
-def core_search_ns(binary: str) -> float:
+def core_ns_of(binary: str, pattern: str) -> float:
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "core.json")
         subprocess.run(
-            [binary, "--benchmark_filter=^find_by_extend/midgame", f"--benchmark_out={out}",
+            [binary, f"--benchmark_filter={pattern}", f"--benchmark_out={out}",
              "--benchmark_out_format=json", "--benchmark_repetitions=5"],
             capture_output=True, check=True,
         )

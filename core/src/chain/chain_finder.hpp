@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -248,12 +251,25 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
     collect_candidates(field, candidates);
     FoundChainList<F> finds;
     if (candidates.size() == 0) return finds;
-    finds.reserve(candidates.size());
+    // The finds as plain records first, then the list at its exact size: a
+    // list reserved for every candidate cost a search more in malloc than
+    // several of its chains.
+    struct Record {
+        Candidate cand;
+        Drops rest;
+        ChainScore result;
+        F after;
+    };
+    static_assert(std::is_trivially_copyable_v<Record> && std::is_trivially_destructible_v<Record>);
+    alignas(Record) unsigned char storage[CandidateSet::CAPACITY * sizeof(Record)];
+    Record* const records = reinterpret_cast<Record*>(storage);
+    std::size_t count = 0;
     for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainScore& result,
-                                              const F& after) {
-        finds.emplace_back(result.score, result.chain, after, std::vector<Hand>{}, std::vector<Pair>{},
-                           ConnectionList{}, trigger(cand, rest), std::nullopt);
-    });
+                                              const F& after) { new (records + count++) Record{cand, rest, result, after}; });
+    finds.reserve(count);
+    for (const Record& r : std::span(records, count))
+        finds.emplace_back(r.result.score, r.result.chain, r.after, std::vector<Hand>{}, std::vector<Pair>{},
+                           ConnectionList{}, trigger(r.cand, r.rest), std::nullopt);
     return finds;
 }
 
