@@ -85,7 +85,10 @@ struct GroupRecord {
 class ChainResult {
 public:
     static constexpr std::size_t MAX_STEPS = score_table::CHAIN_BONUS.size();
-    static constexpr std::size_t MAX_GROUPS = MAX_STEPS * 18;  // 72 cells, four to a group
+    // A chain vanishes at most the 78 cells of rows 2..14 (nothing enters the
+    // field while it runs), so at most 19 groups; twice that leaves room for
+    // any field. More panic. Kept small: the result is copied into Python.
+    static constexpr std::size_t MAX_GROUPS = 40;
 
     ChainResult() {}
 
@@ -108,11 +111,11 @@ public:
     // The same from records: up to four are copied as one 8-byte block, so
     // `records` must be readable four records past its first.
     void add_step(std::uint64_t chain, const GroupRecord* records, std::size_t count, std::uint64_t score) {
-        if (count > 4 || steps_ == MAX_STEPS) {
+        const std::uint16_t end = steps_ ? group_end_[steps_ - 1] : 0;
+        if (count > 4 || steps_ == MAX_STEPS || end + count > MAX_GROUPS) {
             add_step(chain, std::span<const GroupRecord>(records, count), score);
             return;
         }
-        const std::uint16_t end = steps_ ? group_end_[steps_ - 1] : 0;  // at most 360 while a step is free
         std::memcpy(groups_ + end, records, 4 * sizeof(GroupRecord));
         chain_of_[steps_] = static_cast<std::uint8_t>(chain);
         group_end_[steps_] = static_cast<std::uint16_t>(end + count);
