@@ -164,6 +164,41 @@ TEST(FieldDifferentialTest, RandomFieldsAgree) {
         }
 }
 
+// The chain loop takes shortcuts only with the floor whole and no WALL among
+// the cells that fall. Frames broken or walled in (where the two fields may
+// differ) must give what stepping by hand gives.
+TEST(FieldDifferentialTest, BrokenFramesAndInnerWallsChainAsStepped) {
+    const std::pair<const char*, PuyoType::Value> changes[] = {
+        {"floor cell emptied", PuyoType::EMPTY}, {"wall in the stack", PuyoType::WALL},
+        {"colour in the side frame", PuyoType::RED}, {"ceiling cell emptied", PuyoType::EMPTY}};
+    for (std::size_t kind = 0; kind < std::size(changes); ++kind)
+        for (std::uint64_t seed = 0; seed < 300; ++seed) {
+            std::mt19937_64 rng(kind * 1000 + seed);
+            Cells cells = random_cells(rng, STYLES[seed % std::size(STYLES)]);
+            const std::uint64_t x = kind == 2 ? (rng() % 2) * 7 : 1 + rng() % 6;
+            const std::uint64_t y = kind == 0 ? 15 : kind == 1 ? 3 + rng() % 12 : kind == 2 ? rng() % 16 : 0;
+            cells[x][y] = changes[kind].second;
+            SCOPED_TRACE(std::string(changes[kind].first) + " seed " + std::to_string(seed));
+            BitField chained = build<BitField>(cells);
+            BitField scored = chained;
+            BitField stepped = chained;
+            const ChainResult r = chained.chain();
+            std::uint64_t n = 1;
+            for (; n <= MAX_CHAIN_PASSES; ++n) {
+                const BitField before = stepped;
+                const ChainStepResult step = stepped.step_chain(n);
+                if (step.connections.empty() && stepped == before) break;
+                ASSERT_LE(n, r.chain());
+                EXPECT_EQ(step.score(), r.steps()[n - 1].score()) << "step " << n;
+            }
+            EXPECT_EQ(n - 1, r.chain());
+            EXPECT_EQ(stepped, chained);
+            EXPECT_EQ(scored.chain_score(), r.chain_score());
+            EXPECT_EQ(scored, chained);
+            if (testing::Test::HasFailure()) return;
+        }
+}
+
 TEST(FieldDifferentialTest, PlacedPairsAgree) {
     // Fields grown the way a game grows them: random hands, each followed by its chain.
     std::mt19937_64 rng(7);

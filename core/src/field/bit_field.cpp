@@ -151,7 +151,7 @@ constexpr auto ONE_GROUP_BONUS = [] {
 //    .
 [[gnu::always_inline]] inline bool is_settled(const FieldPlanes& planes) {
     const Plane occupied = planes.occupied();
-    return (occupied & masks::COUNT_AREA).down().and_not(occupied).intersects(masks::COUNT_AREA) == false;
+    return !(occupied & masks::COUNT_AREA).down().and_not(occupied).intersects(masks::COUNT_AREA);
 }
 
 // Deposit of the kept bits of one 64-bit half, each lane closing up downwards.
