@@ -29,6 +29,25 @@ def test_a_column_filled_to_the_top_visible_row_blocks_the_way(wall, reachable):
     assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if h in tg.legal_hands(f))
 
 
+def test_legal_mask_for_every_pattern_of_the_top_visible_row():
+    for pattern in range(64):
+        f = tavik.Field()
+        for x in range(6):
+            if pattern >> x & 1:
+                f.set(x, 2, tavik.PuyoType.RED if x % 2 else tavik.PuyoType.OJAMA)
+        open_ = [f.get(x, 2) == tavik.PuyoType.EMPTY for x in range(6)]
+        reach = set()
+        for step in (-1, 1):  # walk out from the spawn column until a taken cell
+            x = 2
+            while 0 <= x < 6 and open_[x]:
+                reach.add(x)
+                x += step
+        def legal(h):
+            child = h.x - (h.rotation == tavik.Rotation.LEFT) + (h.rotation == tavik.Rotation.RIGHT)
+            return h.x in reach and child in reach
+        assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if legal(h)), pattern
+
+
 def test_an_illegal_hand_leaves_the_game_unchanged():
     g = tg.Game(seed=5)
     for _ in range(6):

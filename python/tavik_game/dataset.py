@@ -407,6 +407,8 @@ def generate(
         with contextlib.ExitStack() as stack:
             c: Any = client if client is not None else stack.enter_context(_cluster(workers))
             used_workers = _worker_count(c)
+            # Throughput counts from here: starting a local cluster takes seconds.
+            start = bar.start = time.perf_counter()
             import distributed
 
             futures = c.map(_play_shard, [plan] * len(todo), todo)
@@ -572,18 +574,28 @@ def main(argv: Sequence[str] | None = None) -> int:
                 client = stack.enter_context(distributed.Client(args.scheduler, timeout=10))
             except OSError as e:
                 ap.error(f"cannot reach the scheduler {args.scheduler}: {e}")
-        result = generate(
-            args.out,
-            args.games,
-            args.seed,
-            args.bot,
-            args.label_depth,
-            client,
-            max_turns=args.max_turns,
-            shard_games=args.shard_games,
-            workers=args.workers,
-            progress=not args.quiet,
-        )
+        try:
+            result = generate(
+                args.out,
+                args.games,
+                args.seed,
+                args.bot,
+                args.label_depth,
+                client,
+                max_turns=args.max_turns,
+                shard_games=args.shard_games,
+                workers=args.workers,
+                progress=not args.quiet,
+            )
+        except KeyboardInterrupt:
+            manifest = json.loads((Path(args.out) / MANIFEST).read_text())
+            kept = sum(1 for e in manifest["shards"] if e)
+            print(
+                f"\ninterrupted: {kept} of {len(manifest['shards'])} shards complete; "
+                "the same command again makes the rest",
+                file=sys.stderr,
+            )
+            return 130
     run = result["run"]
     print(
         f"{result['rows']} positions in {len(result['shards'])} shards in {args.out} "
