@@ -55,7 +55,7 @@ std::uint64_t BeamBot::potential(const BitField& field) {
             // A drop in row 2 stays behind: the rest is this extension's own.
             BitField copy = field;
             for (std::uint8_t i = 0; i < cand.count; ++i) (void)copy.put(cand.x, cand.puyotype());
-            best = std::max(best, copy.chain().score());
+            best = std::max(best, copy.chain_score().score);
             continue;
         }
         const Plane vanished = group.and_not(drops);
@@ -70,8 +70,8 @@ std::uint64_t BeamBot::potential(const BitField& field) {
             } else {
                 rest_score = BitField::from_planes(field.plane(0).and_not(vanished), field.plane(1).and_not(vanished),
                                                    field.plane(2).and_not(vanished))
-                                 .chain()
-                                 .score();
+                                 .chain_score()
+                                 .score;
                 if (remembered < REMEMBERED) rests[remembered++] = {vanished, rest_score};
             }
         }
