@@ -118,9 +118,10 @@ _MAX_CHAIN = 19
 # Shards (and tasks) per run: a few per worker on clusters of up to ~20 cores,
 # and a worker lost mid-run costs one shard of rework.
 _TARGET_SHARDS = 64
-# Below these a task lasts too little for Dask's few milliseconds of
-# scheduling and the Parquet write to stay a small share of it.
-_MIN_SHARD_GAMES = {"random": 500, "greedy": 20, "beam": 1}
+# Games per shard at least: a task costs the client and scheduler about 5 ms
+# of CPU, so a shard should hold a few hundred ms of games (random: ~0.4 ms a
+# game, greedy: 1 to 7 ms, beam:100: seconds).
+_MIN_SHARD_GAMES = {"random": 1000, "greedy": 100, "beam": 2}
 _BEAM_WIDTH_MAX = 10_000
 
 
