@@ -298,7 +298,7 @@ def _prepare(out: object, plan: dict[str, Any]) -> tuple[Path, dict[str, Any]]:
     return path, manifest
 
 
-def _kept(path: Path, manifest: dict[str, Any]) -> list[int]:
+def _missing(path: Path, manifest: dict[str, Any]) -> list[int]:
     """Shards to make: those the manifest lacks or whose file is missing or altered."""
     todo = []
     for k, entry in enumerate(manifest["shards"]):
@@ -377,7 +377,7 @@ def generate(
     if client is not None and not hasattr(client, "submit"):
         raise TypeError(f"client must be a dask.distributed.Client, not {type(client).__name__}")
     path, manifest = _prepare(out, plan)
-    todo = _kept(path, manifest)
+    todo = _missing(path, manifest)
     manifest_path = path / MANIFEST
     _write_atomic(manifest_path, _manifest_bytes(manifest))
 
