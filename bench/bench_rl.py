@@ -154,6 +154,8 @@ def main() -> None:
     parser.add_argument("--envs", type=int, default=256)
     args = parser.parse_args()
 
+    if hasattr(os, "getloadavg"):  # the machine may be shared: say how busy it was
+        print("load average at start: {:.1f} {:.1f} {:.1f}".format(*os.getloadavg()))
     nineteen = tavik.Field.from_str_array([r.replace(".", " ") for r in NINETEEN_CHAIN])
     chain_ns = best_ns(lambda: nineteen.clone().chain(), 5_000, args.repeat)
     one = [nineteen]
@@ -194,6 +196,8 @@ def main() -> None:
     print(f"\nTokopuyoVectorEnv threads=1 / SyncVectorEnv: {medians[names[2]] / medians[names[1]]:.1f}x")
     print(f"TokopuyoVectorEnv threads=2 / SyncVectorEnv: {medians[names[3]] / medians[names[1]]:.1f}x")
     print(f"2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
+    if hasattr(os, "getloadavg"):
+        print("load average at end: {:.1f} {:.1f} {:.1f}".format(*os.getloadavg()))
 
 
 def report(runs: dict[str, list[tuple[float, float]]], baseline: str) -> dict[str, float]:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the core tests and the extension with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs the core tests with leak checking, then the
-# whole Python suite against the sanitized dev build of the module.
+# Python suites (tavik's and tavik_game's) against the sanitized dev build.
 #
 #   bash scripts/sanitize.sh            # everything
 #   TAVIK_SANITIZE_PYTHON=0 bash ...    # core tests only
@@ -52,8 +52,8 @@ TEST_PY=$("$VENV/bin/python" -c 'import sys; print(sys.executable)')
 # address checks.
 PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
 run_python() {
-  # Run from the tests folder so the source tree cannot shadow the module.
-  (cd python/tests &&
+  # Run from a tests folder so the source tree cannot shadow the module.
+  (cd "${TEST_DIR:-python/tests}" &&
     env LD_PRELOAD="$PRELOAD" PYTHONMALLOC=malloc TAVIK_SANITIZED=1 \
       PYTHONPATH="$BUILD/python${PYTHONPATH:+:$PYTHONPATH}" \
       HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-sanitize}" \
@@ -61,6 +61,12 @@ run_python() {
 }
 # CPython keeps memory alive until exit on purpose: no leak checking here.
 ASAN_OPTIONS=detect_leaks=0 run_python "$TEST_PY" -m pytest -q -p no:cacheprovider .
+
+echo "== sanitize: tavik_game suite"
+# Tests whose optional dependencies are absent skip themselves; the stub checks run mypy,
+# not our code, so they stay in the plain run.
+ASAN_OPTIONS=detect_leaks=0 TEST_DIR=python/game_tests \
+  run_python "$TEST_PY" -m pytest -q -p no:cacheprovider --ignore=test_stub.py .
 
 echo "== sanitize: extension leak check"
 # Every entry once more with leak checking on. The interpreter's own leaks at

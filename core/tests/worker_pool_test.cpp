@@ -32,3 +32,20 @@ TEST(WorkerPoolTest, BackToBackJobsSeeTheResultsOfTheLast) {
     }
     for (long v : values) ASSERT_EQ(v, 2000);
 }
+
+// More threads than cores: workers often wake after the caller has taken every
+// chunk. Each round's work and counters live only in that round, so a worker
+// that ran a finished job, or missed waiting for, would show here (or under
+// the sanitizers) as a wrong count.
+TEST(WorkerPoolTest, LateWorkersNeverTouchAFinishedJob) {
+    WorkerPool pool(4);
+    for (std::size_t round = 0; round < 3000; ++round) {
+        const std::size_t count = 17 + round % 40;
+        std::vector<std::atomic<int>> visits(count);
+        auto work = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) visits[i].fetch_add(1, std::memory_order_relaxed);
+        };
+        pool.run(count, 4, work);
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << "round " << round << ", index " << i;
+    }
+}

@@ -146,15 +146,28 @@ def test_vector_env_matches_gymnasiums_own_vector_env_of_single_envs(threads):
     ours.close()
 
 
-def test_vector_env_refuses_bad_actions_without_stepping():
-    envs = TokopuyoVectorEnv(3, threads=1)
+@pytest.mark.parametrize(
+    "call, error, text",
+    [
+        (lambda e: e.step([0, 1, 22]), ValueError, "action 22 of environment 2 is outside 0..21"),
+        (lambda e: e.step([0, -1, 0]), ValueError, "action -1 of environment 1"),
+        (lambda e: e.step([0, 1]), ValueError, r"3 actions, got shape \(2,\)"),
+        (lambda e: e.step(np.zeros((3, 1), np.int64)), ValueError, "3 actions"),
+        (lambda e: e.step([0.0, 1.0, 2.0]), TypeError, "integer actions"),
+        (lambda e: e.reset(seed=[1, 2]), ValueError, "2 seeds for 3 environments"),
+        (lambda e: e.reset(seed=-1), ValueError, "seeds must be ints from 0"),
+    ],
+)
+def test_vector_env_refuses_bad_arguments_and_changes_nothing(call, error, text):
+    envs = TokopuyoVectorEnv(3, threads=1, copy=False)
     obs, _ = envs.reset(seed=0)
-    for actions, error in [([0, 1, 22], ValueError), ([0, 1], ValueError), ([0.0, 1.0, 2.0], TypeError)]:
-        with pytest.raises(error):
-            envs.step(actions)
-    obs2, *_ = envs.step(np.zeros(3, np.int64))  # still at the first pair: one pair placed now
-    assert all(envs.game(i).turn == 1 for i in range(3))
-    assert not np.array_equal(obs["field"], obs2["field"])
+    envs.step(np.array([1, 2, 3]))
+    before = [envs.game(i) for i in range(3)]
+    field = obs["field"].copy()
+    with pytest.raises(error, match=text):
+        call(envs)
+    assert [envs.game(i) for i in range(3)] == before
+    np.testing.assert_array_equal(obs["field"], field)
 
 
 def test_renderings():

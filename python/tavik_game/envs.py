@@ -221,7 +221,8 @@ class TokopuyoVectorEnv(VectorEnv):
         if not isinstance(num_envs, int) or num_envs < 1:
             raise ValueError(f"num_envs must be a positive int, got {num_envs!r}")
         if threads is None:
-            threads = os.cpu_count() or 1
+            # The cores this process may run on, which a container or taskset can limit.
+            threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count() or 1
         if not isinstance(threads, int) or threads < 1:
             raise ValueError(f"threads must be a positive int or None, got {threads!r}")
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
@@ -254,12 +255,17 @@ class TokopuyoVectorEnv(VectorEnv):
         """`stepped` marks the games that played (not reset) at this step; only they carry
         `illegal` and `chain`, as Gymnasium's `_key` masks say."""
         b = self._buffers
-        copy = np.copy if self.copy else (lambda a: a)
-        obs = {"field": copy(b.field), "pairs": copy(b.pairs)}
-        info = {"action_mask": copy(b.mask), "_action_mask": self._all}
+        if self.copy:  # the ndarray method: np.copy's dispatch costs as much as a small copy
+            field, pairs, mask, reward = b.field.copy(), b.pairs.copy(), b.mask.copy(), b.reward.copy()
+            terminated, truncated = b.terminated.copy(), b.truncated.copy()
+            illegal, chain = b.illegal.copy(), b.chain.copy()
+        else:
+            field, pairs, mask, reward = b.field, b.pairs, b.mask, b.reward
+            terminated, truncated, illegal, chain = b.terminated, b.truncated, b.illegal, b.chain
+        info = {"action_mask": mask, "_action_mask": self._all}
         if stepped is not None and stepped.any():
-            info.update(illegal=copy(b.illegal), _illegal=stepped, chain=copy(b.chain), _chain=stepped)
-        return obs, copy(b.reward), copy(b.terminated), copy(b.truncated), info
+            info.update(illegal=illegal, _illegal=stepped, chain=chain, _chain=stepped)
+        return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
 
     def reset(self, *, seed=None, options: Optional[Dict[str, Any]] = None):
         if seed is None:
@@ -270,10 +276,10 @@ class TokopuyoVectorEnv(VectorEnv):
             seeds = list(seed)
             if len(seeds) != self.num_envs:
                 raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
+        self._core.reset(seeds)  # first: it refuses bad seeds before anything changes
         if seed is not None:
             self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
                 seed if isinstance(seed, int) else None)
-        self._core.reset(seeds)
         obs, _, _, _, info = self._result(None)
         return obs, info
 

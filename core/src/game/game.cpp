@@ -5,8 +5,12 @@
 namespace tavik {
 
 std::optional<Move> Game::play(const Hand& hand) {
-    if (over_) return std::nullopt;
-    if (!rules::place(field_, hand, pair())) return std::nullopt;
+    if (over_ || !rules::is_legal(field_, hand)) return std::nullopt;
+    return play_legal(hand);
+}
+
+Move Game::play_legal(const Hand& hand) {
+    rules::place_legal(field_, hand, pair());
     const rules::MoveResult r = rules::settle(field_, pending_bonus_, all_clear_bonus_);
     ++turn_;
     score_ += r.score;

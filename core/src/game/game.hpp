@@ -28,8 +28,9 @@ public:
     // Plays the current pair; nullopt (game unchanged) when the game is over
     // or the hand is not legal on the field.
     std::optional<Move> play(const Hand& hand);
-    // For callers that checked legal_mask() already (batch stepping).
-    Move play_legal(const Hand& hand) { return play(hand).value(); }
+    // For callers that checked legal_mask() already (batch stepping): the
+    // check is not repeated, so the game must not be over and the hand legal.
+    Move play_legal(const Hand& hand);
 
     std::uint32_t legal_mask() const { return over_ ? 0 : rules::legal_mask(field_); }
     Pair pair(std::uint64_t k = 0) const { return sequence_.at(turn_ + k); }  // k-th pair from now
