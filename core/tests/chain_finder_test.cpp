@@ -309,6 +309,11 @@ TYPED_TEST(ChainFinderTest, FindsReplayOnRandomFields) {
             EXPECT_EQ(find.field, copy);
         }
 
+        BestFind best;
+        for (const auto& find : extended)
+            if (std::pair(find.score, find.chain) > std::pair(best.score, best.chain)) best = {find.score, find.chain};
+        EXPECT_EQ(ChainFinder::best_by_extend(f), best);
+
         const auto deeper = ChainFinder::find_by_extend_recursive(f, 2);
         expect_sorted_keeping(deeper, extended);
         for (const auto& find : deeper) {
@@ -402,6 +407,8 @@ struct EndlessField : FieldBase<EndlessField> {
     PuyoType get(std::uint64_t, std::uint64_t) const { return PuyoType::EMPTY; }
     void set(std::uint64_t, std::uint64_t, PuyoType) {}
     std::optional<Position> put(std::uint64_t x, PuyoType) { return Position{x, 13}; }
+    std::uint64_t get_height(std::uint64_t) const { return 0; }
+    bool has_type(PuyoType) const { return false; }
     ConnectionList get_vanishable_connections() const {
         return {trigger_at({{2, 14}, {3, 14}, {4, 14}}, PuyoType::RED)};
     }
@@ -421,5 +428,6 @@ TEST(ChainFinderPassLimit, TwentiethVanishingPassFailsTheWholeSearch) {
     EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_extend(f); }), limit);
     EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_extend_recursive(f, 2); }), limit);
     EXPECT_EQ(panic_text([&] { (void)ChainFinder::find_by_removal(f); }), limit);
+    EXPECT_EQ(panic_text([&] { (void)ChainFinder::best_by_extend(f); }), limit);
     EXPECT_EQ(f.passes, 0u);
 }

@@ -105,15 +105,9 @@ PyObject* best_find(PyObject*, CallArgs args) {
     return entry([&] {
         auto [field_arg] = parse(args, "best_find()", "field");
         const BitField field = field_argument(field_arg, "best_find()");
-        std::uint64_t score = 0, chain = 0;
-        for (const auto& f : ChainFinder::find_by_extend(field)) {
-            if (f.score > score || (f.score == score && f.chain > chain)) {
-                score = f.score;
-                chain = f.chain;
-            }
-        }
-        Ref s = Ref::steal(to_py(score));
-        Ref c = Ref::steal(to_py(chain));
+        const BestFind best = ChainFinder::best_by_extend(field);
+        Ref s = Ref::steal(to_py(best.score));
+        Ref c = Ref::steal(to_py(best.chain));
         return PyTuple_Pack(2, s.get(), c.get());
     });
 }

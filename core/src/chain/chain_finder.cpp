@@ -2,25 +2,11 @@
 
 #include <bit>
 
-#include "field/plane.hpp"
+#include "field/field_planes.hpp"
 
 namespace tavik {
 
 namespace {
-
-struct Planes {
-    Plane p0, p1, p2;
-
-    explicit Planes(const BitField& f) : p0(f.plane(0)), p1(f.plane(1)), p2(f.plane(2)) {}
-    Plane empty() const { return ~(p0 | p1 | p2); }
-    unsigned code_at(Plane cell) const {
-        return unsigned{cell.intersects(p0)} | unsigned{cell.intersects(p1)} << 1 |
-               unsigned{cell.intersects(p2)} << 2;
-    }
-    Plane type_plane(unsigned code) const {
-        return ((code & 1) ? p0 : ~p0) & ((code & 2) ? p1 : ~p1) & ((code & 4) ? p2 : ~p2);
-    }
-};
 
 // The cells of groups of one, two and three puyos, two colours at a time,
 // told apart by each cell's number of same-colour neighbours: a pair is two
@@ -31,13 +17,11 @@ struct SmallGroups {
 };
 
 SmallGroups small_groups(PlanePair x) {
-    const PlanePair d = x & x.down(), u = x & x.up(), l = x & x.right(), r = x & x.left();
-    const PlanePair linked = d | u | l | r;
-    const PlanePair du = d | u, lr = l | r;
-    const PlanePair two_or_more = (d & u) | (l & r) | (du & lr);
-    const PlanePair three_or_more = (d & u & lr) | (l & r & du);
+    const NeighbourLinks links(x);
+    const PlanePair linked = links.any();
+    const PlanePair two_or_more = links.two_or_more();
     const PlanePair one_link = linked.and_not(two_or_more);
-    const PlanePair middles = two_or_more.and_not(three_or_more | two_or_more.beside());
+    const PlanePair middles = two_or_more.and_not(links.three_or_more() | two_or_more.beside());
     return {x.and_not(linked), one_link & one_link.beside(), middles.neighbourhood() & x};
 }
 
@@ -50,22 +34,17 @@ void insert_columns(ChainFinder::CandidateSet& set, Plane open, std::uint64_t co
 }  // namespace
 
 void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
-    const Planes planes(field);
+    const FieldPlanes planes = field.planes();
     const Plane empty = planes.empty();
-    const Plane colours = planes.p2 & masks::GROUP_AREA;
-    const Plane red_blue = colours.and_not(planes.p1), yellow_green = colours & planes.p1;
-    // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
-    const SmallGroups pairs[2] = {
-        small_groups(PlanePair(red_blue.and_not(planes.p0), red_blue & planes.p0)),
-        small_groups(PlanePair(yellow_green.and_not(planes.p0), yellow_green & planes.p0)),
-    };
+    const ColourPairs colours(planes);
+    const SmallGroups pairs[2] = {small_groups(colours.red_blue), small_groups(colours.yellow_green)};
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
         const SmallGroups& g = pairs[(code - PuyoType::RED) >> 1];
-        const bool high = code & 1;
+        const bool plane0_set = code & 1;  // BLUE or GREEN: the pair's second set
         const PuyoType t = PuyoType::from_number_unchecked(code);
         std::uint64_t count = 3;
         for (const PlanePair& size : {g.ones, g.twos, g.threes}) {
-            const Plane cells = high ? size.high() : size.low();
+            const Plane cells = plane0_set ? size.second() : size.first();
             // Empty cells above, left and right of the groups: a puyo dropped there joins one.
             insert_columns(set, (cells.up() | cells.left() | cells.right()) & empty, count--, t);
         }
@@ -73,29 +52,22 @@ void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
 }
 
 FoundChainList<BitField> ChainFinder::removal_search(const BitField& field) {
-    const Planes planes(field);
-    const Plane empty = planes.empty();
-    const Plane touching_empty = (empty.up() | empty.down() | empty.left() | empty.right()) & planes.p2;
+    const FieldPlanes planes = field.planes();
     FoundChainList<BitField> finds;
-    for (Plane rest = planes.p2 & masks::GROUP_AREA; !rest.is_empty();) {
-        const Plane seed = rest.lowest_seed();
-        const unsigned code = planes.code_at(seed);
-        const Plane group = seed.flood_fill(planes.type_plane(code) & masks::GROUP_AREA);
-        rest = rest.and_not(group);
-        if (!group.intersects(touching_empty)) continue;
-        BitField copy =
-            BitField::from_planes(planes.p0.and_not(group), planes.p1.and_not(group), planes.p2.and_not(group));
-        const ChainResult result = copy.chain();
-        if (result.score() == 0) continue;
+    for_each_vanishable_group(planes, [&](Plane group, unsigned code) {
+        const FieldPlanes left = planes.without(group);
+        BitField copy = BitField::from_planes(left.p0, left.p1, left.p2);
+        const ChainScore result = copy.chain_score();
+        if (result.score == 0) return;
         std::vector<Position> positions;
         positions.reserve(group.popcount());
         group.for_each_cell([&](std::uint64_t x, std::uint64_t y) { positions.push_back({x, y}); });
         const std::uint64_t size = positions.size();
-        finds.push_back(FoundChain<BitField>{result.score(), result.chain(), copy, {}, {}, {},
+        finds.push_back(FoundChain<BitField>{result.score, result.chain, copy, {}, {}, {},
                                              Connection{std::move(positions), size,
                                                         PuyoType::from_number_unchecked(code)},
                                              1});
-    }
+    });
     return finds;
 }
 
@@ -104,10 +76,12 @@ template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
 template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
                                                                          StopCheck);
 template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
+template BestFind ChainFinder::best_by_extend(const BitField&);
 template struct FoundChain<ArrayField>;
 template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
 template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
                                                                            StopCheck);
 template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
+template BestFind ChainFinder::best_by_extend(const ArrayField&);
 
 }  // namespace tavik

@@ -7,9 +7,9 @@
 // reaches a vanishing 20th pass panics (see ChainResult) and the panic ends the
 // whole search: no partial list.
 //
-// The searches are templates over the field type; a field needs get, set, put,
-// get_vanishable_connections, copying and chain(). They are instantiated once
-// in chain_finder.cpp for the library's fields.
+// The searches are templates over any FieldImpl; they are instantiated once in
+// chain_finder.cpp for the library's fields. Trial chains keep only their
+// count and score (chain_score()).
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -65,6 +65,15 @@ std::string FoundChain<F>::debug() const {
 template <class F>
 using FoundChainList = std::vector<FoundChain<F>>;
 
+// The best find of a search without the finds: highest score, ties to the
+// longer chain; all zero when nothing fires.
+struct BestFind {
+    std::uint64_t score = 0;
+    std::uint64_t chain = 0;
+
+    friend bool operator==(const BestFind&, const BestFind&) = default;
+};
+
 // Lets a caller end a long search early: `poll(context)` is asked every few
 // thousand trial drops and a true answer stops the search. The default never stops.
 struct StopCheck {
@@ -81,17 +90,21 @@ struct SearchStopped {};
 class ChainFinder {
 public:
     // Unsorted; the order follows the candidates' and is unspecified.
-    template <class F>
+    template <FieldImpl F>
     static FoundChainList<F> find_by_extend(const F& field);
+
+    // The best of find_by_extend's finds, found without building any.
+    template <FieldImpl F>
+    static BestFind best_by_extend(const F& field);
 
     // Every find of depth - 1 and the finds extending them, sorted by score,
     // highest first, equal scores in the order made. Depth 1 is find_by_extend;
     // depth 0 finds nothing. Throws SearchStopped when `stop` says so.
-    template <class F>
+    template <FieldImpl F>
     static FoundChainList<F> find_by_extend_recursive(const F& field, std::uint64_t depth, StopCheck stop = {});
 
     // In the order of the field's vanishable connections.
-    template <class F>
+    template <FieldImpl F>
     static FoundChainList<F> find_by_removal(const F& field);
 
     // A trial drop of the extension search: `count` puyos of one colour into column `x`.
@@ -167,7 +180,7 @@ private:
     using Drops = std::array<Position, 3>;  // where a candidate's puyos came to rest
 
     // Runs every candidate that places and calls on_find(candidate, drops,
-    // result, field after the chain) for those that score.
+    // chain score, field after the chain) for those that score.
     template <class F, class OnFind>
     static void for_each_extension(const F& field, const CandidateSet& candidates, OnFind&& on_find);
 
@@ -223,25 +236,37 @@ void ChainFinder::for_each_extension(const F& field, const CandidateSet& candida
             if (placed) rest[i] = *p;
         }
         if (!placed) continue;
-        const ChainResult result = copy.chain();
-        if (result.score() == 0) continue;
+        const ChainScore result = copy.chain_score();
+        if (result.score == 0) continue;
         on_find(cand, rest, result, copy);
     }
 }
 
-template <class F>
+template <FieldImpl F>
 FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
     CandidateSet candidates;
     collect_candidates(field, candidates);
     FoundChainList<F> finds;
     if (candidates.size() == 0) return finds;
     finds.reserve(candidates.size());
-    for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainResult& result,
+    for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainScore& result,
                                               const F& after) {
-        finds.emplace_back(result.score(), result.chain(), after, std::vector<Hand>{}, std::vector<Pair>{},
+        finds.emplace_back(result.score, result.chain, after, std::vector<Hand>{}, std::vector<Pair>{},
                            ConnectionList{}, trigger(cand, rest), std::nullopt);
     });
     return finds;
+}
+
+template <FieldImpl F>
+BestFind ChainFinder::best_by_extend(const F& field) {
+    CandidateSet candidates;
+    collect_candidates(field, candidates);
+    BestFind best;
+    for_each_extension(field, candidates, [&](const Candidate&, const Drops&, const ChainScore& result, const F&) {
+        if (result.score > best.score || (result.score == best.score && result.chain > best.chain))
+            best = {result.score, result.chain};
+    });
+    return best;
 }
 
 // The finds one level deeper than `earlier`, in the order made.
@@ -256,27 +281,27 @@ FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList
         collect_candidates(before.field, candidates);
         poller.tick(candidates.size());
         for_each_extension(before.field, candidates, [&](const Candidate& cand, const Drops& rest,
-                                                         const ChainResult&, const F&) {
+                                                         const ChainScore&, const F&) {
             poller.tick();
             // Rebuild on the original field: earlier triggers stay as part of the build.
             F copy = field;
             for (const Connection& c : before.extensions) put_into_columns(copy, c);
             put_into_columns(copy, before.trigger);
             for (std::uint8_t i = 0; i < cand.count; ++i) copy.put(cand.x, cand.puyotype());
-            const ChainResult result = copy.chain();
-            if (result.chain() <= before.chain) return;
+            const ChainScore result = copy.chain_score();
+            if (result.chain <= before.chain) return;
             ConnectionList extensions;
             extensions.reserve(before.extensions.size() + 1);
             extensions = before.extensions;
             extensions.push_back(before.trigger);
-            made.push_back(FoundChain<F>{result.score(), result.chain(), copy, {}, {}, std::move(extensions),
+            made.push_back(FoundChain<F>{result.score, result.chain, copy, {}, {}, std::move(extensions),
                                          trigger(cand, rest), std::nullopt});
         });
     }
     return made;
 }
 
-template <class F>
+template <FieldImpl F>
 FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uint64_t depth, StopCheck stop) {
     if (depth == 0) return {};
     StopPoller poller(stop);
@@ -296,7 +321,7 @@ FoundChainList<F> ChainFinder::find_by_extend_recursive(const F& field, std::uin
     return finds;
 }
 
-template <class F>
+template <FieldImpl F>
 FoundChainList<F> ChainFinder::find_by_removal(const F& field) {
     return removal_search(field);
 }
@@ -308,10 +333,10 @@ FoundChainList<F> ChainFinder::removal_search(const F& field) {
     for (Connection& c : connections) {
         F copy = field;
         for (const Position& p : positions_of(c)) copy.set(p.x, p.y, PuyoType::EMPTY);
-        const ChainResult result = copy.chain();
-        if (result.score() == 0) continue;
+        const ChainScore result = copy.chain_score();
+        if (result.score == 0) continue;
         const std::uint64_t size = c.positions->size();
-        finds.push_back(FoundChain<F>{result.score(), result.chain(), copy, {}, {}, {},
+        finds.push_back(FoundChain<F>{result.score, result.chain, copy, {}, {}, {},
                                       Connection{std::move(c.positions), size, c.puyotype}, 1});
     }
     return finds;
@@ -323,10 +348,12 @@ extern template FoundChainList<BitField> ChainFinder::find_by_extend(const BitFi
 extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
                                                                                 StopCheck);
 extern template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
+extern template BestFind ChainFinder::best_by_extend(const BitField&);
 extern template struct FoundChain<ArrayField>;
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
                                                                                   StopCheck);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
+extern template BestFind ChainFinder::best_by_extend(const ArrayField&);
 
 }  // namespace tavik

@@ -52,4 +52,6 @@ private:
     Cells cells_;
 };
 
+static_assert(FieldImpl<ArrayField>);
+
 }  // namespace tavik

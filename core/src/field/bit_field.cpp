@@ -10,15 +10,17 @@ namespace {
 // more. A member with three same-colour neighbours, or two adjacent members
 // with two each, can only sit in such a group; every other cell of the group
 // touches one of those.
+//    .x.    the middle x of the lower row has three neighbours;
+//    xxx
+//    xx     each has two, and they touch.
+//    xx
 [[gnu::always_inline]] inline PlanePair vanishing_cells(PlanePair x) {
-    const PlanePair d = x & x.down();   // upper neighbour is a member
-    const PlanePair u = x & x.up();     // lower neighbour is a member
-    const PlanePair l = x & x.right();  // left neighbour is a member
-    const PlanePair r = x & x.left();   // right neighbour is a member
-    const PlanePair du = d | u, lr = l | r;
-    const PlanePair two = (d & u) | (l & r) | (du & lr);
-    const PlanePair three = (d & u & lr) | (l & r & du);
-    const PlanePair core = three | (two & (two.up() | two.right() | two.down() | two.left()));
+    const NeighbourLinks links(x);
+    const PlanePair two = links.two_or_more();
+    // No cell with two neighbours: no group of three, let alone four. Most
+    // pairings of a settled field stop here.
+    if (two.is_empty()) return two;
+    const PlanePair core = links.three_or_more() | (two & two.beside());
     return core.neighbourhood() & x;
 }
 
@@ -58,28 +60,18 @@ struct VanishedGroups {
     }
 }
 
-// Deposit of the kept bits of one 64-bit half, each lane closing up downwards.
-[[gnu::always_inline]] inline std::uint64_t close_up(std::uint64_t bits, std::uint64_t keep, std::uint64_t deposit) {
-    return _pdep_u64(_pext_u64(bits, keep), deposit);
-}
+// Removes the groups of four or more and the OJAMA next to them, records the
+// groups in `out` and returns the cells it cleared.
+[[gnu::always_inline]] inline Plane vanish_planes(FieldPlanes& planes, VanishedGroups& out) {
+    out.count = 0;
+    const ColourPairs pairs(planes);
+    const PlanePair red_blue = vanishing_cells(pairs.red_blue);
+    const PlanePair yellow_green = vanishing_cells(pairs.yellow_green);
+    const PlanePair both = red_blue | yellow_green;
+    if (both.is_empty()) return Plane();
 
-// The three planes as separate values, so the chain loop keeps them in registers.
-struct Planes {
-    Plane p0, p1, p2;
-};
-
-[[gnu::always_inline]] inline void vanish_planes(Planes& planes, VanishedGroups& out) {
-    const Plane colours = planes.p2 & masks::GROUP_AREA;
-    const Plane red_blue = colours.and_not(planes.p1);
-    const Plane yellow_green = colours & planes.p1;
-    // Low half: plane 0 clear (RED, YELLOW); high half: plane 0 set (BLUE, GREEN).
-    const PlanePair s0 = vanishing_cells(PlanePair(red_blue.and_not(planes.p0), red_blue & planes.p0));
-    const PlanePair s1 = vanishing_cells(PlanePair(yellow_green.and_not(planes.p0), yellow_green & planes.p0));
-    const PlanePair both = s0 | s1;
-    if (both.is_empty()) return;
-
-    const auto [red, blue] = s0.popcounts();
-    const auto [yellow, green] = s1.popcounts();
+    const auto [red, blue] = red_blue.popcounts();
+    const auto [yellow, green] = yellow_green.popcounts();
     // Fewer than eight cells of one colour in groups of four or more are one group.
     if (((red | blue | yellow | green) & ~7u) == 0) {
         // Each colour's record is written, and kept when the colour has cells.
@@ -94,60 +86,153 @@ struct Planes {
         k += yellow != 0;
         out.count = k;
     } else {
-        add_groups_by_seed(out, s0.high(), PuyoType::BLUE);
-        add_groups_by_seed(out, s0.low(), PuyoType::RED);
-        add_groups_by_seed(out, s1.high(), PuyoType::GREEN);
-        add_groups_by_seed(out, s1.low(), PuyoType::YELLOW);
+        add_groups_by_seed(out, red_blue.second(), PuyoType::BLUE);
+        add_groups_by_seed(out, red_blue.first(), PuyoType::RED);
+        add_groups_by_seed(out, yellow_green.second(), PuyoType::GREEN);
+        add_groups_by_seed(out, yellow_green.first(), PuyoType::YELLOW);
     }
 
-    const Plane all = both.low() | both.high();
-    const Plane ojama = planes.p0.and_not(planes.p1 | planes.p2);
+    const Plane vanishing = both.first() | both.second();
+    const Plane ojama = planes.ojama();
     // Most fields hold no ojama: the branch keeps the neighbourhood off the
     // path from one pass to the next.
-    const Plane cleared = ojama.is_empty() ? all : all | (all.neighbourhood() & ojama & masks::COUNT_AREA);
-    planes.p0 = planes.p0.and_not(cleared);
-    planes.p1 = planes.p1.and_not(cleared);
-    planes.p2 = planes.p2.and_not(cleared);
+    const Plane cleared =
+        ojama.is_empty() ? vanishing : vanishing | (vanishing.neighbourhood() & ojama & masks::COUNT_AREA);
+    planes = planes.without(cleared);
+    return cleared;
 }
 
 // The empty cells under a column's top: the ones a drop closes up.
-[[gnu::always_inline]] inline Plane holes_under_tops(const Planes& planes) {
-    const Plane falling = planes.p0 | planes.p2;  // neither EMPTY nor WALL
+[[gnu::always_inline]] inline Plane holes_under_tops(const FieldPlanes& planes) {
+    const Plane falling = planes.falling();
     return falling.filled_below_top().and_not(falling | planes.p1);
 }
 
-// Right after a vanish nearly every field has holes, so there the drop need
-// not find them exactly: with the floor whole and no WALL among the cells that
-// fall, all empty cells of the count area will do, as those above a column's
-// top have nothing over them to move. That skips the smear to each column's
-// top, the longest step of a drop.
-[[gnu::always_inline]] inline Plane holes_after_vanish(const Planes& planes) {
-    const Plane falling = planes.p0 | planes.p2;
-    const Plane occupied = falling | planes.p1;
-    const Plane wall = planes.p1.and_not(falling);
-    if (masks::FLOOR.is_subset_of(occupied) && !wall.intersects(masks::COUNT_AREA))
-        return masks::COUNT_AREA.and_not(occupied);
-    return holes_under_tops(planes);
+// With the floor whole and no WALL among the cells that fall, a drop may close
+// up any empty cells of the count area that include those under a column's
+// top: the ones above it have nothing over them to move. Vanish and drop keep
+// this true, so it is asked once per chain.
+[[gnu::always_inline]] inline bool drops_freely(const FieldPlanes& planes) {
+    return masks::FLOOR.is_subset_of(planes.occupied()) && !planes.walls().intersects(masks::COUNT_AREA);
+}
+
+// Settled: no cell of the count area sits on an empty one. On such a field a
+// drop changes nothing.
+//    x     a cell above an empty count-area cell: x.down() marks the hole.
+//    .
+[[gnu::always_inline]] inline bool is_settled(const FieldPlanes& planes) {
+    const Plane occupied = planes.occupied();
+    return (occupied & masks::COUNT_AREA).down().and_not(occupied).intersects(masks::COUNT_AREA) == false;
+}
+
+// Deposit of the kept bits of one 64-bit half, each lane closing up downwards.
+// The cells outside the count area stay where they are.
+[[gnu::always_inline]] inline std::uint64_t close_up(std::uint64_t bits, std::uint64_t area, std::uint64_t keep,
+                                                     std::uint64_t deposit) {
+    return (bits & ~area) | _pdep_u64(_pext_u64(bits & area, keep), deposit);
 }
 
 // Closes up `holes`: every empty cell under a column's top, and maybe empty
-// count-area cells with nothing falling over them.
-[[gnu::always_inline]] inline void drop_planes(Planes& planes, Plane holes) {
-    if (holes.is_empty()) return;
-    const Plane keep = ~holes;
+// count-area cells with nothing falling over them. A half of the field
+// without holes is left as it is.
+[[gnu::always_inline]] inline void drop_planes(FieldPlanes& planes, Plane holes) {
+    const std::uint64_t holes_left = holes.low(), holes_right = holes.high();
+    if ((holes_left | holes_right) == 0) return;
     const Plane deposit = holes.lanes_shortened_by_count();
-    // A half without holes keeps all and deposits all: it comes out unchanged,
-    // so both halves go through the same straight-line code.
-    const std::uint64_t keep_lo = keep.low(), keep_hi = keep.high();
-    const std::uint64_t deposit_lo = deposit.low(), deposit_hi = deposit.high();
+    const std::uint64_t area_left = masks::COUNT_AREA.low(), area_right = masks::COUNT_AREA.high();
+    const std::uint64_t deposit_left = deposit.low(), deposit_right = deposit.high();
     const auto close_up_plane = [&](Plane p) {
-        const Plane q = p & masks::COUNT_AREA;
-        const Plane closed(close_up(q.low(), keep_lo, deposit_lo), close_up(q.high(), keep_hi, deposit_hi));
-        return p.and_not(masks::COUNT_AREA) | closed;
+        std::uint64_t left = p.low(), right = p.high();
+        if (holes_left) left = close_up(left, area_left, ~holes_left, deposit_left);
+        if (holes_right) right = close_up(right, area_right, ~holes_right, deposit_right);
+        return Plane(left, right);
     };
     planes.p0 = close_up_plane(planes.p0);
     planes.p1 = close_up_plane(planes.p1);
     planes.p2 = close_up_plane(planes.p2);
+}
+
+// What a chain keeps of its passes. The loop asks for the groups record of
+// pass `i` (0-based), then calls record(i) if the pass is kept.
+//
+// Every step with its groups, for chain(): the passes as plain records, the
+// result built once after the loop at its exact size.
+struct StepsRecorder {
+    VanishedGroups passes[MAX_CHAIN_PASSES];
+    std::uint64_t recorded = 0;
+
+    VanishedGroups& groups_for(std::uint64_t i) { return passes[i]; }
+    void record(std::uint64_t) { ++recorded; }
+
+    ChainResult result() const {
+        return ChainResult::built([&](ChainResult::Steps& steps) {
+            std::uint64_t score = 0;
+            steps.reserve(recorded);
+            for (std::uint64_t i = 0; i < recorded; ++i) {
+                const VanishedGroups& groups = passes[i];
+                // Built from its chain number: an empty emplace_back() would
+                // value-initialise the step, zeroing all 120 bytes first.
+                ChainStepResult& step = steps.emplace_back(groups.empty() ? 0 : i + 1);
+                if (groups.empty()) continue;  // the drop-only first pass
+                groups.append_to(step.connections);
+                // A vanishing 20th pass cannot be scored: it panics here, with
+                // the field as the passes left it.
+                score += step_score(step.chain, groups);
+            }
+            return score;
+        });
+    }
+};
+
+// Only the count and the score, for the searches' trial chains: one groups
+// record, reused by every pass.
+struct ScoreRecorder {
+    VanishedGroups groups;
+    ChainScore out;
+    bool vanished_last = false;  // pass 20 vanished: scored (and panicking) after the loop
+
+    VanishedGroups& groups_for(std::uint64_t) { return groups; }
+    void record(std::uint64_t i) {
+        ++out.chain;
+        if (i + 1 < MAX_CHAIN_PASSES)
+            out.score += step_score(i + 1, groups);
+        else
+            vanished_last = !groups.empty();
+    }
+
+    ChainScore result() const {
+        if (vanished_last) (void)step_score(MAX_CHAIN_PASSES, groups);
+        return out;
+    }
+};
+
+// The chain loop, on planes held in registers and with no call inside.
+//
+// A pass vanishes, then drops. The first pass of a settled field that fires
+// nothing is its only one. After a drop the field is settled, so a pass
+// without groups ends the chain, and the next drop closes up just the cells
+// the vanish cleared. Only an unsettled field or one with holes in its floor
+// or walls among its cells needs the drop to find its holes.
+template <class Recorder>
+[[gnu::always_inline]] inline void run_passes(FieldPlanes& planes, Recorder& recorder) {
+    const bool free = drops_freely(planes);
+    bool settled = free && is_settled(planes);
+    for (std::uint64_t i = 0; i < MAX_CHAIN_PASSES; ++i) {
+        VanishedGroups& groups = recorder.groups_for(i);
+        const Plane cleared = vanish_planes(planes, groups);
+        if (groups.empty()) {
+            if (i > 0 || settled) break;
+            const FieldPlanes before = planes;
+            drop_planes(planes, holes_under_tops(planes));
+            if (planes == before) break;
+        } else if (settled) {
+            drop_planes(planes, cleared);
+        } else {
+            drop_planes(planes, free ? masks::COUNT_AREA & planes.empty() : holes_under_tops(planes));
+        }
+        settled = free;
+        recorder.record(i);
+    }
 }
 
 }  // namespace
@@ -166,29 +251,27 @@ bool BitField::has_type(PuyoType t) const {
 }
 
 ConnectionList BitField::vanish() {
-    Planes planes{planes_[0], planes_[1], planes_[2]};
+    FieldPlanes p = planes();
     VanishedGroups groups;
-    groups.count = 0;
-    vanish_planes(planes, groups);
-    planes_ = {planes.p0, planes.p1, planes.p2};
+    vanish_planes(p, groups);
+    set_planes(p);
     ConnectionList out;
     if (!groups.empty()) groups.append_to(out);
     return out;
 }
 
 void BitField::drop() {
-    Planes planes{planes_[0], planes_[1], planes_[2]};
-    drop_planes(planes, holes_under_tops(planes));
-    planes_ = {planes.p0, planes.p1, planes.p2};
+    FieldPlanes p = planes();
+    drop_planes(p, holes_under_tops(p));
+    set_planes(p);
 }
 
 ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
-    Planes planes{planes_[0], planes_[1], planes_[2]};
+    FieldPlanes p = planes();
     VanishedGroups groups;
-    groups.count = 0;
-    vanish_planes(planes, groups);
-    drop_planes(planes, groups.empty() ? holes_under_tops(planes) : holes_after_vanish(planes));
-    planes_ = {planes.p0, planes.p1, planes.p2};
+    vanish_planes(p, groups);
+    drop_planes(p, !groups.empty() && drops_freely(p) ? masks::COUNT_AREA & p.empty() : holes_under_tops(p));
+    set_planes(p);
     ChainStepResult step;
     if (!groups.empty()) {
         groups.append_to(step.connections);
@@ -197,64 +280,34 @@ ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
     return step;
 }
 
-ChainResult BitField::chain() {
-    // First all passes, on planes held in registers and with the groups as
-    // plain records (no call in the loop); then the result, allocated once at
-    // its exact size.
-    Planes planes{planes_[0], planes_[1], planes_[2]};
-    VanishedGroups passes[MAX_CHAIN_PASSES];
-    std::uint64_t recorded = 0;
-    for (std::uint64_t n = 1;; ++n) {
-        VanishedGroups& groups = passes[recorded];
-        groups.count = 0;
-        vanish_planes(planes, groups);
-        if (groups.empty()) {
-            // After a drop the field is settled: a pass without groups changes nothing.
-            if (n > 1) break;
-            const Planes before = planes;
-            drop_planes(planes, holes_under_tops(planes));
-            if (((planes.p0 ^ before.p0) | (planes.p1 ^ before.p1) | (planes.p2 ^ before.p2)).is_empty()) break;
-        } else {
-            drop_planes(planes, holes_after_vanish(planes));
-        }
-        if (++recorded == MAX_CHAIN_PASSES) break;
-    }
-    planes_ = {planes.p0, planes.p1, planes.p2};
+template <class Recorder>
+auto BitField::chain_recorded(Recorder& recorder) {
+    FieldPlanes p = planes();
+    run_passes(p, recorder);
+    set_planes(p);
+    return recorder.result();
+}
 
-    std::vector<ChainStepResult> steps;
-    std::uint64_t score = 0;
-    if (recorded) steps.reserve(recorded);
-    for (std::uint64_t i = 0; i < recorded; ++i) {
-        const VanishedGroups& groups = passes[i];
-        // Built from its chain number: an empty emplace_back() would
-        // value-initialise the step, zeroing all 120 bytes first.
-        ChainStepResult& step = steps.emplace_back(groups.empty() ? 0 : i + 1);
-        if (groups.empty()) continue;  // the drop-only first pass
-        groups.append_to(step.connections);
-        // A vanishing 20th pass cannot be scored: it panics here, with the
-        // field as the passes left it.
-        score += step_score(step.chain, groups);
-    }
-    return ChainResult::already_scored(std::move(steps), score);
+// The recorders are default-initialised: their records stay unwritten until a pass fills them.
+ChainResult BitField::chain() {
+    StepsRecorder recorder;
+    return chain_recorded(recorder);
+}
+
+ChainScore BitField::chain_score() {
+    ScoreRecorder recorder;
+    return chain_recorded(recorder);
 }
 
 ConnectionList BitField::get_vanishable_connections() const {
-    const Plane empty = ~occupied();
-    const Plane touching_empty = (empty.up() | empty.down() | empty.left() | empty.right()) & planes_[2];
     ConnectionList out;
-    Plane rest = planes_[2] & masks::GROUP_AREA;
-    while (!rest.is_empty()) {
-        const Plane seed = rest.lowest_seed();
-        const PuyoType t = code_at(seed);
-        const Plane group = seed.flood_fill(type_plane(t.number()) & masks::GROUP_AREA);
-        rest = rest.and_not(group);
-        if (!group.intersects(touching_empty)) continue;
+    for_each_vanishable_group(planes(), [&](Plane group, unsigned code) {
         std::vector<Position> positions;
         positions.reserve(group.popcount());
         group.for_each_cell([&](std::uint64_t x, std::uint64_t y) { positions.push_back({x, y}); });
         const std::uint64_t size = positions.size();
-        out.push_back(Connection{std::move(positions), size, t});
-    }
+        out.push_back(Connection{std::move(positions), size, PuyoType::from_number_unchecked(code)});
+    });
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "field/field.hpp"
+#include "field/field_planes.hpp"
 #include "field/plane.hpp"
 
 namespace tavik {
@@ -60,18 +61,15 @@ public:
 
     ConnectionList vanish();
     void drop();
-    // The provided chain and step, with the same steps and results. A chain
-    // pass that finds no group after a drop ends the chain without dropping
-    // again: the field is already settled.
+    // The provided chain, chain_score and step, with the same steps and
+    // results, written once over the planes (bit_field.cpp).
     ChainResult chain();
+    ChainScore chain_score();
     ChainStepResult step_chain(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
     // The cells holding type code `code` (0..7).
-    Plane type_plane(unsigned code) const {
-        Plane out = ~Plane();
-        for (unsigned k = 0; k < 3; ++k) out &= (code >> k & 1) ? planes_[k] : ~planes_[k];
-        return out;
-    }
+    Plane type_plane(unsigned code) const { return planes().cells_of(code); }
+    FieldPlanes planes() const { return {planes_[0], planes_[1], planes_[2]}; }
 
     bool operator==(const BitField& o) const {
         return ((planes_[0] ^ o.planes_[0]) | (planes_[1] ^ o.planes_[1]) | (planes_[2] ^ o.planes_[2])).is_empty();
@@ -82,13 +80,12 @@ public:
     }
 
 private:
-    Plane occupied() const { return planes_[0] | planes_[1] | planes_[2]; }
-
-    PuyoType code_at(Plane cell) const {
-        const unsigned code = unsigned{cell.intersects(planes_[0])} | unsigned{cell.intersects(planes_[1])} << 1 |
-                              unsigned{cell.intersects(planes_[2])} << 2;
-        return PuyoType::from_number_unchecked(code);
-    }
+    Plane occupied() const { return planes().occupied(); }
+    PuyoType code_at(Plane cell) const { return PuyoType::from_number_unchecked(planes().code_at(cell)); }
+    void set_planes(const FieldPlanes& p) { planes_ = {p.p0, p.p1, p.p2}; }
+    // The chain loop with what `recorder` keeps of it (bit_field.cpp).
+    template <class Recorder>
+    auto chain_recorded(Recorder& recorder);
     // Writes t's code into an empty cell, or over any cell.
     void add_code(Plane cell, PuyoType t) {
         const unsigned code = t.number() & 7;
@@ -111,6 +108,7 @@ private:
     alignas(16) std::array<Plane, 3> planes_;
 };
 
+static_assert(FieldImpl<BitField>);
 static_assert(sizeof(BitField) == 48);
 static_assert(alignof(BitField) == 16);
 

@@ -2,7 +2,8 @@
 // The field contract: geometry, errors, and the operations written once over
 // the primitives each implementation supplies.
 //
-// An implementation `F` derives from `FieldBase<F>` and provides:
+// An implementation `F` derives from `FieldBase<F>` and provides (FieldImpl
+// below states it in code):
 //   PuyoType get(uint64_t x, uint64_t y) const;          index error outside the grid
 //   void set(uint64_t x, uint64_t y, PuyoType t);         likewise
 //   std::optional<Position> put(uint64_t x, PuyoType t);
@@ -15,6 +16,7 @@
 //   static constexpr bool from_array_checks_sizes_first;   see from_array
 // It may replace any provided operation by an equivalent of its own.
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -100,17 +102,19 @@ public:
     // Runs the whole chain in place: at most 20 passes, each recorded when it
     // changed the field (a drop-only pass is recorded with chain number 0).
     ChainResult chain() {
-        std::vector<ChainStepResult> steps;
-        for (std::uint64_t n = 1;; ++n) {
-            const Derived before = self();
-            ChainStepResult step = self().step_chain(n);
-            // Something vanished means cells became empty: the field changed.
-            if (step.connections.empty() && self() == before) break;
-            if (steps.empty()) steps.reserve(MAX_CHAIN_PASSES);
-            steps.push_back(std::move(step));
-            if (n == MAX_CHAIN_PASSES) break;
-        }
+        ChainResult::Steps steps;
+        run_chain([&](ChainStepResult&& step) { steps.push_back(std::move(step)); });
         return ChainResult(std::move(steps));
+    }
+
+    // The same chain, keeping only its count and score.
+    ChainScore chain_score() {
+        ChainScore out;
+        run_chain([&](ChainStepResult&& step) {
+            ++out.chain;
+            out.score += step.score();
+        });
+        return out;
     }
 
     bool equals_without_fuzzy(const Derived& other) const {
@@ -203,6 +207,36 @@ public:
 private:
     const Derived& self() const { return static_cast<const Derived&>(*this); }
     Derived& self() { return static_cast<Derived&>(*this); }
+
+    // The chain loop over the primitives; record(step) takes each recorded pass.
+    template <class Record>
+    void run_chain(Record&& record) {
+        for (std::uint64_t n = 1;; ++n) {
+            const Derived before = self();
+            ChainStepResult step = self().step_chain(n);
+            // Something vanished means cells became empty: the field changed.
+            if (step.connections.empty() && self() == before) break;
+            record(std::move(step));
+            if (n == MAX_CHAIN_PASSES) break;
+        }
+    }
 };
+
+// What a field supplies, and what the searches rely on it having.
+template <class F>
+concept FieldImpl = std::derived_from<F, FieldBase<F>> && std::copyable<F> && std::equality_comparable<F> &&
+                    requires(F f, const F& cf, std::uint64_t x, PuyoType t) {
+                        { cf.get(x, x) } -> std::same_as<PuyoType>;
+                        { f.set(x, x, t) } -> std::same_as<void>;
+                        { f.put(x, t) } -> std::same_as<std::optional<Position>>;
+                        { cf.get_height(x) } -> std::same_as<std::uint64_t>;
+                        { cf.has_type(t) } -> std::same_as<bool>;
+                        { f.vanish() } -> std::same_as<ConnectionList>;
+                        { f.drop() } -> std::same_as<void>;
+                        { cf.get_vanishable_connections() } -> std::same_as<ConnectionList>;
+                        { f.chain() } -> std::same_as<ChainResult>;
+                        { f.chain_score() } -> std::same_as<ChainScore>;
+                        { F::from_array_checks_sizes_first } -> std::convertible_to<bool>;
+                    };
 
 }  // namespace tavik

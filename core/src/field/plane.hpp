@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -80,11 +81,8 @@ public:
     bool is_subset_of(Plane o) const { return _mm_testc_si128(o.v_, v_); }
     friend bool operator==(Plane a, Plane b) { return (a ^ b).is_empty(); }
 
-    // Per-byte bit counts through a nibble table, summed per 64-bit half.
-    unsigned popcount() const {
-        const __m128i sums = _mm_sad_epu8(byte_popcounts(), _mm_setzero_si128());
-        return static_cast<unsigned>(_mm_cvtsi128_si64(sums) + _mm_extract_epi64(sums, 1));
-    }
+    // Two scalar popcnts: cheaper than byte tables for one set.
+    unsigned popcount() const { return static_cast<unsigned>(std::popcount(low()) + std::popcount(high())); }
 
     // Each lane's bits from the floor up to and including its highest member.
     Plane filled_below_top() const {
@@ -153,15 +151,17 @@ private:
     __m128i v_;
 };
 
-// Two sets processed together: the low 128 bits and the high 128 bits never
-// mix, because row shifts stay in 16-bit lanes and column shifts in 128-bit halves.
+// Two sets processed together: the first in the low 128 bits, the second in
+// the high 128 bits. They never mix, because row shifts stay in 16-bit lanes
+// and column shifts in 128-bit halves.
 class PlanePair {
 public:
-    PlanePair(Plane low, Plane high) : v_(_mm256_inserti128_si256(_mm256_castsi128_si256(low.raw()), high.raw(), 1)) {}
+    PlanePair(Plane first, Plane second)
+        : v_(_mm256_inserti128_si256(_mm256_castsi128_si256(first.raw()), second.raw(), 1)) {}
     explicit PlanePair(__m256i v) : v_(v) {}
 
-    Plane low() const { return Plane(_mm256_castsi256_si128(v_)); }
-    Plane high() const { return Plane(_mm256_extracti128_si256(v_, 1)); }
+    Plane first() const { return Plane(_mm256_castsi256_si128(v_)); }
+    Plane second() const { return Plane(_mm256_extracti128_si256(v_, 1)); }
 
     PlanePair up() const { return PlanePair(_mm256_slli_epi16(v_, 1)); }
     PlanePair down() const { return PlanePair(_mm256_srli_epi16(v_, 1)); }
@@ -177,19 +177,8 @@ public:
 
     bool is_empty() const { return _mm256_testz_si256(v_, v_); }
 
-    // Members of the low set and of the high set, counted together.
-    std::array<unsigned, 2> popcounts() const {
-        const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
-                                               0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
-        const __m256i nibble = _mm256_set1_epi8(0x0F);
-        const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(v_, nibble));
-        const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(v_, 4), nibble));
-        const __m256i sums = _mm256_sad_epu8(_mm256_add_epi8(lo, hi), _mm256_setzero_si256());
-        // Fold the two 64-bit sums of each half into its low word.
-        const __m256i folded = _mm256_add_epi64(sums, _mm256_bsrli_epi128(sums, 8));
-        return {static_cast<unsigned>(_mm256_extract_epi32(folded, 0)),
-                static_cast<unsigned>(_mm256_extract_epi32(folded, 4))};
-    }
+    // Members of the first set and of the second, each by two scalar popcnts.
+    std::array<unsigned, 2> popcounts() const { return {first().popcount(), second().popcount()}; }
 
 private:
     __m256i v_;
