@@ -1,9 +1,12 @@
 // The beam search and the evaluation of BeamBot. Children are made into fixed
 // slots (parent rank * 22 + hand index) so threads can fill them in any order
-// and the merge and the ranking, done on one thread, see the same list.
+// and the merge and the ranking, done on one thread, see the same list. One
+// pass over the threads per level: a second (evaluating after the merge) cost
+// a wake-up of every worker per level.
 #include "game/beam_bot.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <bit>
 #include <mutex>
@@ -52,7 +55,7 @@ std::uint64_t BeamBot::potential(const BitField& field) {
             // A drop in row 2 stays behind: the rest is this extension's own.
             BitField copy = field;
             for (std::uint8_t i = 0; i < cand.count; ++i) (void)copy.put(cand.x, cand.puyotype());
-            best = std::max(best, copy.chain().score());
+            best = std::max(best, copy.chain_score().score);
             continue;
         }
         const Plane vanished = group.and_not(drops);
@@ -67,8 +70,8 @@ std::uint64_t BeamBot::potential(const BitField& field) {
             } else {
                 rest_score = BitField::from_planes(field.plane(0).and_not(vanished), field.plane(1).and_not(vanished),
                                                    field.plane(2).and_not(vanished))
-                                 .chain()
-                                 .score();
+                                 .chain_score()
+                                 .score;
                 if (remembered < REMEMBERED) rests[remembered++] = {vanished, rest_score};
             }
         }
@@ -89,10 +92,6 @@ struct BeamBot::Pools {
 namespace {
 
 constexpr std::size_t HANDS = 22;
-// Children per chunk handed to a thread: a child costs a few microseconds, so
-// a chunk of 8 keeps the shared counter out of the profile.
-constexpr std::size_t EVALUATE_CHUNK = 8;
-constexpr std::size_t EXPAND_CHUNK = 2;  // parents, 22 children each
 
 struct Node {
     BitField field;
@@ -100,6 +99,7 @@ struct Node {
     std::int64_t fired = 0;     // fired value summed along the path
     std::uint64_t pending = 0;  // all-clear bonus owed to the next chain
     std::uint32_t made = 0;     // slot index: the tie-break order
+    std::uint32_t entry = 0;    // the child's field in the level's FieldTable
     std::uint8_t first = 0;     // the path's first hand, as an index into Hand::enumerate()
     bool alive = false;
 };
@@ -118,6 +118,57 @@ std::uint64_t field_hash(const BitField& f, std::uint64_t pending) {
     return h ^ (h >> 31);
 }
 
+// The distinct (field, owed bonus) pairs of one level, filled by every thread
+// at once, so each distinct field is evaluated once, by the thread that
+// inserted it, without a pass between making children and valuing them.
+// Which child inserts a field varies with the threads; its evaluation does not,
+// since it depends on the field alone.
+class FieldTable {
+public:
+    struct Entry {
+        BitField field;
+        std::uint64_t pending = 0;
+        std::int64_t evaluation = 0;  // written by the inserting thread, read after the level
+        std::atomic<std::uint32_t> state{FREE};
+    };
+
+    // Room for `count` insertions; forgets the last level.
+    void reset(std::size_t count) {
+        std::size_t capacity = 64;
+        while (capacity < 2 * count) capacity *= 2;
+        if (capacity > capacity_) {
+            entries_ = std::make_unique<Entry[]>(capacity);
+            capacity_ = capacity;
+        } else {
+            for (std::size_t i = 0; i < capacity_; ++i) entries_[i].state.store(FREE, std::memory_order_relaxed);
+        }
+    }
+
+    // The entry of the field, and whether this call inserted it.
+    std::pair<std::uint32_t, bool> insert(const BitField& field, std::uint64_t pending) {
+        for (std::size_t at = field_hash(field, pending) & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
+            Entry& e = entries_[at];
+            std::uint32_t state = e.state.load(std::memory_order_acquire);
+            if (state == FREE && e.state.compare_exchange_strong(state, WRITING, std::memory_order_acquire)) {
+                e.field = field;
+                e.pending = pending;
+                e.state.store(READY, std::memory_order_release);
+                return {static_cast<std::uint32_t>(at), true};
+            }
+            while (state != READY) state = e.state.load(std::memory_order_acquire);  // a few stores away
+            if (e.field == field && e.pending == pending) return {static_cast<std::uint32_t>(at), false};
+        }
+    }
+
+    Entry& operator[](std::uint32_t i) { return entries_[i]; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    static constexpr std::uint32_t FREE = 0, WRITING = 1, READY = 2;
+    std::unique_ptr<Entry[]> entries_;
+    std::size_t capacity_ = 0;
+};
+
 // Runs work(begin, end) over [0, count) on the pool, or inline without one.
 template <class Work>
 void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
@@ -128,8 +179,10 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
     }
 }
 
-// The children of one parent into slots[22 * rank, 22 * rank + 22).
-void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots) {
+// The children of one parent into slots[22 * rank, 22 * rank + 22), each
+// field entered in the table and evaluated there when new.
+void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots,
+            FieldTable& table) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     for (std::size_t i = 0; i < HANDS; ++i) {
         Node& child = slots[rank * HANDS + i];
@@ -144,37 +197,10 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         child.fired = parent.fired + fired_value(move);
         child.made = static_cast<std::uint32_t>(rank * HANDS + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
+        const auto [entry, inserted] = table.insert(child.field, child.pending);
+        child.entry = entry;
+        if (inserted) table[entry].evaluation = BeamBot::evaluate(child.field);
     }
-}
-
-// The living slots with equal fields merged, in slot order: for each field the
-// slot with the most fired value, the first of them on a tie.
-std::vector<std::uint32_t> merge(const std::vector<Node>& slots) {
-    std::size_t capacity = 64;
-    while (capacity < 2 * slots.size()) capacity *= 2;
-    constexpr std::uint32_t FREE = ~std::uint32_t{0};
-    std::vector<std::uint32_t> table(capacity, FREE);  // entry: an index into `unique`
-    std::vector<std::uint32_t> unique;
-    unique.reserve(slots.size());
-    for (std::uint32_t s = 0; s < slots.size(); ++s) {
-        const Node& node = slots[s];
-        if (!node.alive) continue;
-        std::size_t at = field_hash(node.field, node.pending) & (capacity - 1);
-        for (;; at = (at + 1) & (capacity - 1)) {
-            if (table[at] == FREE) {
-                table[at] = static_cast<std::uint32_t>(unique.size());
-                unique.push_back(s);
-                break;
-            }
-            std::uint32_t& kept = unique[table[at]];
-            const Node& other = slots[kept];
-            if (other.field == node.field && other.pending == node.pending) {
-                if (node.fired > other.fired) kept = s;
-                break;
-            }
-        }
-    }
-    return unique;
 }
 
 }  // namespace
@@ -238,31 +264,49 @@ Hand BeamBot::choose(const Game& game) const {
     beam[0].pending = game.pending_bonus();
     int chosen = -1;
     std::vector<Node> slots;
+    FieldTable table;
+    std::vector<std::uint32_t> kept;  // per table entry: its slot, or NONE
+    std::vector<std::uint32_t> ranked;
+    constexpr std::uint32_t NONE = ~std::uint32_t{0};
     const unsigned levels = std::min(depth_, game.visible());
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
         slots.resize(beam.size() * HANDS);
-        run(pool.get(), beam.size(), EXPAND_CHUNK, [&](std::size_t begin, std::size_t end) {
+        table.reset(slots.size());
+        // One parent per chunk: its 22 children take tens of microseconds.
+        run(pool.get(), beam.size(), 1, [&](std::size_t begin, std::size_t end) {
             for (std::size_t r = begin; r < end; ++r)
-                expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data());
+                expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data(), table);
         });
-        std::vector<std::uint32_t> unique = merge(slots);
-        if (unique.empty()) break;  // every path loses here: keep the last level's best
-        run(pool.get(), unique.size(), EVALUATE_CHUNK, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t u = begin; u < end; ++u) {
-                Node& n = slots[unique[u]];
-                n.value = n.fired + evaluate(n.field);
+        // Equal fields are one node: the child with the most fired value,
+        // the first made on a tie.
+        kept.assign(table.capacity(), NONE);
+        ranked.clear();
+        for (std::uint32_t s = 0; s < slots.size(); ++s) {
+            const Node& child = slots[s];
+            if (!child.alive) continue;
+            std::uint32_t& k = kept[child.entry];
+            if (k == NONE) {
+                k = s;
+                ranked.push_back(child.entry);
+            } else if (child.fired > slots[k].fired) {
+                k = s;
             }
-        });
+        }
+        if (ranked.empty()) break;  // every path loses here: keep the last level's best
+        for (std::uint32_t e : ranked) {
+            Node& n = slots[kept[e]];
+            n.value = n.fired + table[e].evaluation;
+        }
         const auto better = [&](std::uint32_t a, std::uint32_t b) {
-            const Node& x = slots[a];
-            const Node& y = slots[b];
+            const Node& x = slots[kept[a]];
+            const Node& y = slots[kept[b]];
             return x.value != y.value ? x.value > y.value : x.made < y.made;
         };
-        const std::size_t keep = std::min<std::size_t>(width_, unique.size());
-        std::partial_sort(unique.begin(), unique.begin() + static_cast<std::ptrdiff_t>(keep), unique.end(), better);
+        const std::size_t keep = std::min<std::size_t>(width_, ranked.size());
+        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(keep), ranked.end(), better);
         beam.resize(keep);
-        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[unique[k]];
+        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[kept[ranked[k]]];
         chosen = beam[0].first;
     }
     if (chosen >= 0) return Hand::enumerate()[static_cast<std::size_t>(chosen)];
