@@ -160,8 +160,8 @@ TEST(BeamBotTest, FiresTheChainThatSavesTheGame) {
 }
 
 TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
-    // Settled fields: random ones, and the ones a bot builds (chains waiting
-    // for a trigger, the same group completed from several columns).
+    // Settled fields: random ones with ojama, and the ones a bot builds
+    // (chains waiting for a trigger, the same group completed from several columns).
     std::vector<BitField> fields;
     std::uint64_t state = 12345;
     const auto next = [&] {
@@ -173,7 +173,10 @@ TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
         const std::uint64_t puyos = 10 + next() % 60;
         for (std::uint64_t i = 0; i < puyos; ++i) {
             const std::uint64_t x = 1 + next() % 6;
-            if (f.get_height(x) < 12) (void)f.put(x, PuyoType(static_cast<PuyoType::Value>(PuyoType::RED + next() % 4)));
+            // One in nine an ojama, which a group clears when it vanishes beside it.
+            const std::uint64_t k = next() % 9;
+            const PuyoType t = k == 8 ? PuyoType::OJAMA : static_cast<PuyoType::Value>(PuyoType::RED + k % 4);
+            if (f.get_height(x) < 12) (void)f.put(x, t);
         }
         (void)f.chain();
         fields.push_back(f);
