@@ -185,10 +185,11 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 
 // The children of one parent into slots[22 * rank, 22 * rank + 22), each
 // field entered in the table and evaluated there when new.
+// Only hands [from, to) when a lone parent's children are shared out.
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots,
-            FieldTable& table) {
+            FieldTable& table, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
-    for (std::size_t i = 0; i < HANDS; ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];
         child.alive = false;
         if (!(mask >> i & 1)) continue;
@@ -285,11 +286,18 @@ Hand BeamBot::choose(const Game& game) const {
         const Pair pair = game.pair(level);
         slots.resize(beam.size() * HANDS);
         table.reset(slots.size());
-        // One parent per chunk: its 22 children take tens of microseconds.
-        run(pool.get(), beam.size(), 1, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t r = begin; r < end; ++r)
-                expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data(), table);
-        });
+        // One parent per chunk: its 22 children take tens of microseconds. A
+        // lone parent (the root) has its hands shared out two at a time.
+        if (beam.size() == 1) {
+            run(pool.get(), HANDS, 2, [&](std::size_t begin, std::size_t end) {
+                expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), table, begin, end);
+            });
+        } else {
+            run(pool.get(), beam.size(), 1, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r)
+                    expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data(), table);
+            });
+        }
         // Equal fields are one node: the child with the most fired value,
         // the first made on a tie.
         kept.assign(table.capacity(), NONE);
