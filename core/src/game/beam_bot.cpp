@@ -95,7 +95,6 @@ constexpr std::size_t HANDS = 22;
 
 struct Node {
     BitField field;
-    std::int64_t value = 0;
     std::int64_t fired = 0;     // fired value summed along the path
     std::uint64_t pending = 0;  // all-clear bonus owed to the next chain
     std::uint32_t made = 0;     // slot index: the tie-break order
@@ -122,41 +121,44 @@ std::uint64_t field_hash(const BitField& f, std::uint64_t pending) {
 // at once, so each distinct field is evaluated once, by the thread that
 // inserted it, without a pass between making children and valuing them.
 // Which child inserts a field varies with the threads; its evaluation does not,
-// since it depends on the field alone.
+// since it depends on the field alone. An entry names the inserting child's
+// slot, which holds the field.
 class FieldTable {
 public:
     struct Entry {
-        BitField field;
-        std::uint64_t pending = 0;
+        // 2 * level + 0 while being written, + 1 once `slot` is set; an older
+        // level's value (or 0) is a free entry, so a new level clears nothing.
+        std::atomic<std::uint32_t> state{0};
+        std::uint32_t slot = 0;
         std::int64_t evaluation = 0;  // written by the inserting thread, read after the level
-        std::atomic<std::uint32_t> state{FREE};
     };
 
     // Room for `count` insertions; forgets the last level.
     void reset(std::size_t count) {
         std::size_t capacity = 64;
-        while (capacity < 2 * count) capacity *= 2;
+        while (capacity < 3 * count / 2) capacity *= 2;
         if (capacity > capacity_) {
             entries_ = std::make_unique<Entry[]>(capacity);
             capacity_ = capacity;
-        } else {
-            for (std::size_t i = 0; i < capacity_; ++i) entries_[i].state.store(FREE, std::memory_order_relaxed);
         }
+        writing_ += 2;
     }
 
-    // The entry of the field, and whether this call inserted it.
-    std::pair<std::uint32_t, bool> insert(const BitField& field, std::uint64_t pending) {
-        for (std::size_t at = field_hash(field, pending) & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
+    // The entry of the field of slots[slot], and whether this call inserted it.
+    std::pair<std::uint32_t, bool> insert(const Node* slots, std::uint32_t slot) {
+        const Node& child = slots[slot];
+        for (std::size_t at = field_hash(child.field, child.pending) & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
             Entry& e = entries_[at];
             std::uint32_t state = e.state.load(std::memory_order_acquire);
-            if (state == FREE && e.state.compare_exchange_strong(state, WRITING, std::memory_order_acquire)) {
-                e.field = field;
-                e.pending = pending;
-                e.state.store(READY, std::memory_order_release);
+            if (state < writing_ && e.state.compare_exchange_strong(state, writing_, std::memory_order_acquire)) {
+                e.slot = slot;
+                e.state.store(writing_ + 1, std::memory_order_release);
                 return {static_cast<std::uint32_t>(at), true};
             }
-            while (state != READY) state = e.state.load(std::memory_order_acquire);  // a few stores away
-            if (e.field == field && e.pending == pending) return {static_cast<std::uint32_t>(at), false};
+            while (state != writing_ + 1) state = e.state.load(std::memory_order_acquire);  // a store away
+            const Node& other = slots[e.slot];
+            if (other.field == child.field && other.pending == child.pending)
+                return {static_cast<std::uint32_t>(at), false};
         }
     }
 
@@ -164,9 +166,9 @@ public:
     std::size_t capacity() const { return capacity_; }
 
 private:
-    static constexpr std::uint32_t FREE = 0, WRITING = 1, READY = 2;
     std::unique_ptr<Entry[]> entries_;
     std::size_t capacity_ = 0;
+    std::uint32_t writing_ = 0;
 };
 
 // Runs work(begin, end) over [0, count) on the pool, or inline without one.
@@ -197,7 +199,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         child.fired = parent.fired + fired_value(move);
         child.made = static_cast<std::uint32_t>(rank * HANDS + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
-        const auto [entry, inserted] = table.insert(child.field, child.pending);
+        const auto [entry, inserted] = table.insert(slots, child.made);
         child.entry = entry;
         if (inserted) table[entry].evaluation = BeamBot::evaluate(child.field);
     }
@@ -266,9 +268,17 @@ Hand BeamBot::choose(const Game& game) const {
     std::vector<Node> slots;
     FieldTable table;
     std::vector<std::uint32_t> kept;  // per table entry: its slot, or NONE
-    std::vector<std::uint32_t> ranked;
+    std::vector<std::uint32_t> ranked;  // the entries kept, in slot order
+    struct Rank {
+        std::int64_t value;
+        std::uint32_t made;  // also the slot
+    };
+    std::vector<Rank> order;
     constexpr std::uint32_t NONE = ~std::uint32_t{0};
     const unsigned levels = std::min(depth_, game.visible());
+    std::size_t parents = 1;  // the most a level can have, to allocate the slots once
+    for (unsigned level = 1; level < levels && parents < width_; ++level) parents = std::min<std::size_t>(width_, parents * HANDS);
+    slots.reserve(parents * HANDS);
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
         slots.resize(beam.size() * HANDS);
@@ -294,19 +304,21 @@ Hand BeamBot::choose(const Game& game) const {
             }
         }
         if (ranked.empty()) break;  // every path loses here: keep the last level's best
+        // Ranked on copies of the keys: comparing through the slots missed the cache.
+        order.clear();
         for (std::uint32_t e : ranked) {
-            Node& n = slots[kept[e]];
-            n.value = n.fired + table[e].evaluation;
+            const Node& n = slots[kept[e]];
+            order.push_back({n.fired + table[e].evaluation, n.made});
         }
-        const auto better = [&](std::uint32_t a, std::uint32_t b) {
-            const Node& x = slots[kept[a]];
-            const Node& y = slots[kept[b]];
-            return x.value != y.value ? x.value > y.value : x.made < y.made;
+        const auto better = [](const Rank& a, const Rank& b) {
+            return a.value != b.value ? a.value > b.value : a.made < b.made;
         };
-        const std::size_t keep = std::min<std::size_t>(width_, ranked.size());
-        std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(keep), ranked.end(), better);
+        const std::size_t keep = std::min<std::size_t>(width_, order.size());
+        const auto cut = order.begin() + static_cast<std::ptrdiff_t>(keep);
+        std::nth_element(order.begin(), cut, order.end(), better);  // a strict order: no two nodes tie
+        std::sort(order.begin(), cut, better);
         beam.resize(keep);
-        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[kept[ranked[k]]];
+        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[order[k].made];
         chosen = beam[0].first;
     }
     if (chosen >= 0) return Hand::enumerate()[static_cast<std::size_t>(chosen)];
