@@ -193,12 +193,16 @@ TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
     for (const BitField& f : fields) {
         const std::uint32_t reachable = rules::reachable_columns(f);
         std::uint64_t best = 0;
+        BestFind overall;  // chain counts too, every column
         for (const auto& find : ChainFinder::find_by_extend(f)) {
+            if (std::pair(find.score, find.chain) > std::pair(overall.score, overall.chain))
+                overall = {find.score, find.chain};
             if (!(reachable >> ((*find.trigger.positions)[0].x - 1) & 1)) continue;
             best = std::max(best, find.score);
             if (find.chain >= 5) ++chained;
         }
         ASSERT_EQ(BeamBot::potential(f), best) << f.debug();
+        ASSERT_EQ(ChainFinder::best_by_extend(f), overall) << f.debug();
     }
     EXPECT_GT(chained, 50);  // long chains were among the finds
 }

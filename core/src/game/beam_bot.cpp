@@ -14,77 +14,14 @@
 #include <vector>
 
 #include "chain/chain_finder.hpp"
-#include "chain/score_table.hpp"
 #include "game/rules.hpp"
 #include "game/worker_pool.hpp"
 #include "panic.hpp"
 
 namespace tavik {
 
-// An extension fires its own drops with the group they complete (and the
-// ojama beside it), then whatever that leaves: extensions that clear the same
-// cells fire the same rest. The rest is simulated once per set of cells, on
-// the field with those cells emptied (its first pass only drops, so the rest
-// is numbered from chain 2), and not at all when nothing stands on them.
 std::uint64_t BeamBot::potential(const BitField& field) {
-    struct Rest {
-        Plane cleared;
-        std::uint64_t score;
-    };
-    constexpr std::size_t REMEMBERED = 48;  // more distinct sets than this are simulated each time
-    std::array<Rest, REMEMBERED> rests;
-    std::size_t remembered = 0;
-
-    const FieldPlanes planes = field.planes();
-    const Plane occupied = planes.occupied();
-    const Plane ojama = planes.ojama() & masks::COUNT_AREA;
-    std::array<Plane, 4> colours;  // RED..GREEN, inside the area where groups vanish
-    for (unsigned c = 0; c < 4; ++c) colours[c] = planes.cells_of(PuyoType::RED + c) & masks::GROUP_AREA;
-    std::array<std::uint64_t, 7> heights;
-    for (std::uint64_t x = 1; x <= 6; ++x) heights[x] = field.get_height(x);
-    const std::uint32_t reachable = rules::reachable_columns(field);
-    const ChainFinder::CandidateSet candidates = ChainFinder::extension_candidates(field);
-    std::uint64_t best = 0;
-    for (const ChainFinder::Candidate& cand : candidates) {
-        if (!(reachable >> (cand.x - 1) & 1)) continue;
-        // The drops stack from the landing row y = 14 - height upwards, in
-        // lane x: bits 16x + 15 - y .. 16x + 15 - y + count - 1, all in rows
-        // >= 2 (as the finder: row 1 never joins a chain).
-        const std::uint64_t height = heights[cand.x];
-        if (height + cand.count > 13) continue;
-        const std::uint64_t lane = ((std::uint64_t{1} << cand.count) - 1) << (16 * (cand.x & 3) + 1 + height);
-        const Plane drops = cand.x < 4 ? Plane(lane, 0) : Plane(0, lane);
-        const Plane colour = colours[cand.type - PuyoType::RED] | (drops & masks::GROUP_AREA);
-        const Plane group = (drops & colour).flood_fill(colour);
-        const unsigned size = group.popcount();
-        if (size < 4) continue;  // nothing vanishes: no chain
-        if (!drops.is_subset_of(group)) {
-            // A drop in row 2 stays behind: the rest is this extension's own.
-            BitField copy = field;
-            for (std::uint8_t i = 0; i < cand.count; ++i) (void)copy.put(cand.x, cand.puyotype());
-            best = std::max(best, copy.chain_score().score);
-            continue;
-        }
-        Plane cleared = group.and_not(drops);
-        if (!ojama.is_empty()) cleared |= group.neighbourhood() & ojama;
-        std::uint64_t rest_score = 0;
-        if (!(cleared.up() & occupied).and_not(cleared).is_empty()) {
-            const Rest* rest = nullptr;
-            for (std::size_t k = 0; k < remembered && !rest; ++k)
-                if (rests[k].cleared == cleared) rest = &rests[k];
-            if (rest) {
-                rest_score = rest->score;
-            } else {
-                const FieldPlanes left = planes.without(cleared);
-                rest_score = BitField::from_planes(left.p0, left.p1, left.p2).chain_score().score;
-                if (remembered < REMEMBERED) rests[remembered++] = {cleared, rest_score};
-            }
-        }
-        // The first step: one group of one colour, chain 1 (no chain bonus).
-        const std::uint64_t bonus = score_table::CONNECTION_BONUS[std::min<std::uint64_t>(size, 11)];
-        best = std::max(best, 10 * size * std::max<std::uint64_t>(bonus, 1) + rest_score);
-    }
-    return best;
+    return ChainFinder::best_by_extend(field, rules::reachable_columns(field)).score;
 }
 
 namespace {
