@@ -305,6 +305,12 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
 # ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
 # Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
 
-def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any: ...
-def _write_types(field: tavik.Field, out: Any) -> None: ...
-def _field_from_types(array: Any) -> tavik.Field: ...
+def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any:
+    """The one-hot planes of each field (or game's field) written into `out`, a uint8 array of
+    shape (n, colours + 1, 13, 6), or into a new one when `out` is None; returns the array."""
+
+def _write_types(field: tavik.Field, out: Any) -> None:
+    """The field's type numbers written into `out`, a writable (14, 6) uint8 array."""
+
+def _field_from_types(array: Any) -> tavik.Field:
+    """A new field from a C-contiguous (14, 6) uint8 array of type numbers 0 to 7."""

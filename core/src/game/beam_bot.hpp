@@ -71,12 +71,14 @@ public:
     static std::uint64_t potential(const BitField& field);
 
 private:
-    struct Pools;  // idle worker pools, kept so a call starts no thread
+    // Idle workers and search buffers, kept so a call starts no thread and
+    // allocates nothing once warm; they hold no result between calls.
+    struct Workspaces;
 
     unsigned width_;
     unsigned depth_;
     unsigned threads_;
-    std::shared_ptr<Pools> pools_;
+    std::shared_ptr<Workspaces> workspaces_;
 };
 
 }  // namespace tavik
