@@ -12,6 +12,7 @@ field) and a plain loop.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import logging
 import os
 import random
@@ -59,6 +60,7 @@ def bench_generate(args: argparse.Namespace) -> None:
     # shared with other jobs, wall time says how many cores we were given,
     # CPU time how much work each position cost.
     cpu_rates: dict[str, list[float]] = {name: [] for name in rates}
+    overhead: list[float] = []
     shards: dict[str, bytes] = {}
     with cluster(1) as c1, distributed.Client(c1) as one, cluster(2) as c2, distributed.Client(c2) as two:
         runs = {"loop": dict(workers=0), "1 worker": dict(client=one), "2 workers": dict(client=two)}
@@ -71,9 +73,18 @@ def bench_generate(args: argparse.Namespace) -> None:
                     out = Path(tmp, f"{r}", name)
                     client = how.get("client")
                     cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0)
-                    t = time.perf_counter()
-                    result = dataset.generate(out, **kw, **how)
-                    rates[name].append(result["rows"] / (time.perf_counter() - t))
+                    stream = distributed.get_task_stream(client) if client is one else contextlib.nullcontext()
+                    with stream as tasks:
+                        t = time.perf_counter()
+                        result = dataset.generate(out, **kw, **how)
+                        wall = time.perf_counter() - t
+                    rates[name].append(result["rows"] / wall)
+                    if client is one:
+                        # The share of the run the worker spent outside the tasks' own compute.
+                        busy = sum(
+                            s["stop"] - s["start"] for d in tasks.data for s in d["startstops"] if s["action"] == "compute"
+                        )
+                        overhead.append(1 - busy / wall)
                     cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0) - cpu
                     cpu_rates[name].append(result["rows"] / cpu)
                     data = b"".join(p.read_bytes() for p in sorted(out.glob("part-*.parquet")))
@@ -86,6 +97,7 @@ def bench_generate(args: argparse.Namespace) -> None:
         print(f"  {name:10}: {med[name]:10.0f} positions/s   (runs: {', '.join(f'{x:.0f}' for x in v)})")
     print(f"  2 workers / 1 worker     : {med['2 workers'] / med['1 worker']:5.2f}x   (target >= 1.8)")
     print(f"  1 worker / plain loop    : {med['1 worker'] / med['loop']:5.2f}x   (target >= 0.95)")
+    print(f"  task overhead, 1 worker  : {100 * statistics.median(overhead):5.1f} % of the run outside task compute")
     cpu = {name: statistics.median(v) for name, v in cpu_rates.items()}
     print("  per CPU second (this process + workers):")
     for name in rates:
