@@ -15,19 +15,12 @@ from __future__ import annotations
 
 import argparse
 import statistics
-import sys
 import time
-from pathlib import Path
 
-try:
-    import tavik_game as tg
-except ImportError:  # run from a checkout: the dev build beside the package files
-    sys.path.insert(0, str(next(Path(__file__).resolve().parents[1].glob("build/*/python"))))
-    import tavik_game as tg
 import tavik
+import tavik_game as tg
 from tavik import Field, Hand, PuyoType, Rotation
 
-COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
 SPAWN_X = 2
 TOP_ROW = 2  # top visible row; rows 0 and 1 are the fuzzy rows
 HANDS = Hand.enumerate()
