@@ -378,6 +378,8 @@ def generate(
         raise TypeError(f"client must be a dask.distributed.Client, not {type(client).__name__}")
     path, manifest = _prepare(out, plan)
     todo = _missing(path, manifest)
+    if todo:
+        manifest["complete"] = False
     manifest_path = path / MANIFEST
     _write_atomic(manifest_path, _manifest_bytes(manifest))
 
@@ -405,13 +407,13 @@ def generate(
         for k in todo:
             finish(*_play_shard(plan, k))
     elif todo:
+        import distributed
+
         with contextlib.ExitStack() as stack:
             c: Any = client if client is not None else stack.enter_context(_cluster(workers))
             used_workers = _worker_count(c)
             # Throughput counts from here: starting a local cluster takes seconds.
             start = bar.start = time.perf_counter()
-            import distributed
-
             futures = c.map(_play_shard, [plan] * len(todo), todo)
             for future in distributed.as_completed(futures):
                 finish(*future.result())
