@@ -6,12 +6,13 @@ measured in alternation, medians reported. label(): 10,000 fields on two
 workers against the per-position Dask script a user writes first (one task per
 field) and a plain loop.
 
-    python bench/bench_dataset.py [--games 600] [--bot greedy] [--rounds 5] [--fields 10000] [--depth 1]
+    python bench/bench_dataset.py [--games 2000] [--bot greedy] [--rounds 5] [--fields 10000] [--depth 1]
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import logging
 import os
 import random
@@ -55,19 +56,37 @@ def cluster(workers: int) -> distributed.LocalCluster:
 def bench_generate(args: argparse.Namespace) -> None:
     kw = dict(games=args.games, seed=1, bot=args.bot, max_turns=args.max_turns)
     rates: dict[str, list[float]] = {"loop": [], "1 worker": [], "2 workers": []}
+    # Positions per CPU second (this process and the workers): on a machine
+    # shared with other jobs, wall time says how many cores we were given,
+    # CPU time how much work each position cost.
+    cpu_rates: dict[str, list[float]] = {name: [] for name in rates}
+    overhead: list[float] = []
     shards: dict[str, bytes] = {}
     with cluster(1) as c1, distributed.Client(c1) as one, cluster(2) as c2, distributed.Client(c2) as two:
         runs = {"loop": dict(workers=0), "1 worker": dict(client=one), "2 workers": dict(client=two)}
         with tempfile.TemporaryDirectory() as tmp:
             # A first round unmeasured: imports and caches in every worker.
             for name, how in runs.items():
-                dataset.generate(Path(tmp, "warm", name), **{**kw, "games": 20}, **how)
+                dataset.generate(Path(tmp, "warm", name), **{**kw, "games": 100}, **how)
             for r in range(args.rounds):
                 for name, how in runs.items():
                     out = Path(tmp, f"{r}", name)
-                    t = time.perf_counter()
-                    result = dataset.generate(out, **kw, **how)
-                    rates[name].append(result["rows"] / (time.perf_counter() - t))
+                    client = how.get("client")
+                    cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0)
+                    stream = distributed.get_task_stream(client) if client is one else contextlib.nullcontext()
+                    with stream as tasks:
+                        t = time.perf_counter()
+                        result = dataset.generate(out, **kw, **how)
+                        wall = time.perf_counter() - t
+                    rates[name].append(result["rows"] / wall)
+                    if client is one:
+                        # The share of the run the worker spent outside the tasks' own compute.
+                        busy = sum(
+                            s["stop"] - s["start"] for d in tasks.data for s in d["startstops"] if s["action"] == "compute"
+                        )
+                        overhead.append(1 - busy / wall)
+                    cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0) - cpu
+                    cpu_rates[name].append(result["rows"] / cpu)
                     data = b"".join(p.read_bytes() for p in sorted(out.glob("part-*.parquet")))
                     assert shards.setdefault("bytes", data) == data, f"{name}: shards differ"
     rows = result["rows"]
@@ -78,6 +97,13 @@ def bench_generate(args: argparse.Namespace) -> None:
         print(f"  {name:10}: {med[name]:10.0f} positions/s   (runs: {', '.join(f'{x:.0f}' for x in v)})")
     print(f"  2 workers / 1 worker     : {med['2 workers'] / med['1 worker']:5.2f}x   (target >= 1.8)")
     print(f"  1 worker / plain loop    : {med['1 worker'] / med['loop']:5.2f}x   (target >= 0.95)")
+    print(f"  task overhead, 1 worker  : {100 * statistics.median(overhead):5.1f} % of the run outside task compute")
+    cpu = {name: statistics.median(v) for name, v in cpu_rates.items()}
+    print("  per CPU second (this process + workers):")
+    for name in rates:
+        print(f"  {name:10}: {cpu[name]:10.0f} positions/CPU-s")
+    print(f"  2 workers / 1 worker     : {cpu['2 workers'] / cpu['1 worker']:5.2f}x of the work per position")
+    print(f"  1 worker / plain loop    : {cpu['1 worker'] / cpu['loop']:5.2f}x")
 
 
 def bench_label(args: argparse.Namespace) -> None:
@@ -113,7 +139,7 @@ def bench_label(args: argparse.Namespace) -> None:
 
 def main() -> None:
     ap = argparse.ArgumentParser()
-    ap.add_argument("--games", type=int, default=600)
+    ap.add_argument("--games", type=int, default=2000)
     ap.add_argument("--bot", default="greedy")
     ap.add_argument("--max-turns", type=int, default=200)
     ap.add_argument("--rounds", type=int, default=5)

@@ -15,19 +15,12 @@ from __future__ import annotations
 
 import argparse
 import statistics
-import sys
 import time
-from pathlib import Path
 
-try:
-    import tavik_game as tg
-except ImportError:  # run from a checkout: the dev build beside the package files
-    sys.path.insert(0, str(next(Path(__file__).resolve().parents[1].glob("build/*/python"))))
-    import tavik_game as tg
 import tavik
+import tavik_game as tg
 from tavik import Field, Hand, PuyoType, Rotation
 
-COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
 SPAWN_X = 2
 TOP_ROW = 2  # top visible row; rows 0 and 1 are the fuzzy rows
 HANDS = Hand.enumerate()
@@ -143,7 +136,7 @@ def summary(results: list[dict], elapsed: float) -> tuple[float, float, int]:
     return moves / elapsed, sum(chains) / len(chains), max(chains)
 
 
-def timed(fn, *args) -> tuple[list[dict], float]:
+def timed(fn, *args):
     start = time.perf_counter()
     results = fn(*args)
     return results, time.perf_counter() - start
@@ -217,20 +210,31 @@ def main() -> None:
 
     bench_calls(sample_fields(args.seed, 200), args.repeats)
 
-    py_results, py_elapsed = timed(lambda: [play_python(s, args.pairs, args.beam) for s in py_seeds])
+    # Game by game, the Python bot then the native one on 1 and 2 threads in turn, so a change
+    # in the machine's load falls on every contender alike.
+    bots = {t: tg.BeamBot(width=args.beam, depth=3, threads=t) for t in (1, 2)}
+    py_results: list[dict] = []
+    py_elapsed = 0.0
+    elapsed = {t: [0.0] * args.repeats for t in bots}
+    native: dict[int, list[dict]] = {t: [] for t in bots}
+    for seed in seeds:
+        if seed in py_seeds:
+            results, took = timed(play_python, seed, args.pairs, args.beam)
+            py_results.append(results)
+            py_elapsed += took
+        for r in range(args.repeats):
+            for t, bot in bots.items():
+                results, took = timed(play_native, seed, args.pairs, bot)
+                elapsed[t][r] += took
+                if r == 0:
+                    native[t].append(results)
+    assert native[1] == native[2], "the bot must choose the same hands whatever its threads"
+
     py_rate, py_chain, py_best = summary(py_results, py_elapsed)
     print(f"python beam bot: {len(py_seeds)} games, {py_rate:.1f} moves/s, "
           f"mean longest chain {py_chain:.2f}, best {py_best}")
-
-    rates: dict[int, list[float]] = {1: [], 2: []}
-    native: dict[int, list[dict]] = {}
-    for _ in range(args.repeats):
-        for threads in (1, 2):
-            bot = tg.BeamBot(width=args.beam, depth=3, threads=threads)
-            results, elapsed = timed(lambda: [play_native(s, args.pairs, bot) for s in seeds])
-            rates[threads].append(summary(results, elapsed)[0])
-            native[threads] = results
-    assert native[1] == native[2], "the bot must choose the same hands whatever its threads"
+    moves = sum(r["moves"] for r in native[1])
+    rates = {t: [moves / e for e in elapsed[t]] for t in bots}
     one, two = statistics.median(rates[1]), statistics.median(rates[2])
     _, chain, best = summary(native[1], 1.0)
     pairs = [b / a for a, b in zip(rates[1], rates[2])]
@@ -238,7 +242,7 @@ def main() -> None:
           f"mean score {statistics.mean(r['score'] for r in native[1]):.0f}")
     print(f"  1 thread:  {one:.1f} moves/s, {one / py_rate:.1f}x the Python bot")
     print(f"  2 threads: {two:.1f} moves/s, {two / one:.2f}x 1 thread "
-          f"(median of {args.repeats} alternated runs; pairs {', '.join(f'{r:.2f}' for r in pairs)})")
+          f"(medians of {args.repeats} alternated runs; per run {', '.join(f'{r:.2f}' for r in pairs)})")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,9 @@
 - Batches of --envs games: a plain Python loop over that many `TokopuyoEnv`, Gymnasium's
   `SyncVectorEnv` of them, and `TokopuyoVectorEnv` with 1 and 2 threads.
 Steps per second count time inside `step` only (one game's step is one step); the agent's own
-action choice is timed apart. Every figure is the median of --repeat runs, taken in alternation.
+action choice is timed apart; beside the batches, the process's CPU time per step inside `step`
+(all threads), which a busy machine leaves unchanged. Every figure is the median of --repeat runs,
+taken in alternation.
 """
 
 from __future__ import annotations
@@ -88,8 +90,9 @@ def best_ns(stmt, number: int, repeat: int) -> float:
     return min(timeit.Timer(stmt).repeat(repeat=repeat, number=number)) / number * 1e9
 
 
-def single_rate(env, steps: int, seed: int) -> tuple[float, float]:
-    """(steps per second inside step, steps per second of the whole loop)."""
+def single_rate(env, steps: int, seed: int) -> tuple[float, float, float]:
+    """(steps per second inside step, steps per second of the whole loop, NaN). Reading the CPU
+    clock is a system call of about a microsecond: too dear to wrap around one game's step."""
     rng = np.random.default_rng(seed)
     picks = rng.random(steps)
     _, info = env.reset(seed=seed)
@@ -103,22 +106,26 @@ def single_rate(env, steps: int, seed: int) -> tuple[float, float]:
         inside += time.perf_counter() - t
         if terminated or truncated:
             _, info = env.reset()
-    return steps / inside, steps / (time.perf_counter() - start)
+    return steps / inside, steps / (time.perf_counter() - start), float("nan")
 
 
-def vector_rate(envs, steps: int, seed: int) -> tuple[float, float]:
+def vector_rate(envs, steps: int, seed: int) -> tuple[float, float, float]:
+    """As single_rate, one game's step counting as one step; the CPU time is the process's,
+    every thread of it."""
     rng = np.random.default_rng(seed)
     _, info = envs.reset(seed=seed)
-    inside = 0.0
+    inside = cpu = 0.0
     start = time.perf_counter()
     for _ in range(steps):
         # Random legal hands: the largest random key among the legal ones.
         actions = np.argmax(rng.random(info["action_mask"].shape) * info["action_mask"], axis=1)
+        c = time.process_time()
         t = time.perf_counter()
         _, _, _, _, info = envs.step(actions)
         inside += time.perf_counter() - t
+        cpu += time.process_time() - c
     n = envs.num_envs * steps
-    return n / inside, n / (time.perf_counter() - start)
+    return n / inside, n / (time.perf_counter() - start), cpu / n * 1e9
 
 
 class SingleLoop:
@@ -168,7 +175,7 @@ def main() -> None:
     print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain\n")
 
     hand_steps = max(1000, args.steps // 10)
-    runs: dict[str, list[tuple[float, float]]] = {}
+    runs: dict[str, list[tuple[float, float, float]]] = {}
     hand = HandWrittenEnv()
     single = TokopuyoEnv()
     for r in range(args.repeat):
@@ -196,19 +203,26 @@ def main() -> None:
     print(f"\nTokopuyoVectorEnv threads=1 / SyncVectorEnv: {medians[names[2]] / medians[names[1]]:.1f}x")
     print(f"TokopuyoVectorEnv threads=2 / SyncVectorEnv: {medians[names[3]] / medians[names[1]]:.1f}x")
     print(f"2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
+    # On a busy machine the wall-clock ratio shows how much of the other core was free; the CPU
+    # time shows what the second thread costs in hand-off and waiting, which bounds the gain.
+    cpu = {name: statistics.median(v[2] for v in runs[name]) for name in names[2:]}
+    print(f"CPU time per step, 2 threads / 1 thread: {cpu[names[3]] / cpu[names[2]]:.2f} "
+          f"(at most {2 * cpu[names[2]] / cpu[names[3]]:.2f}x faster where both cores are free)")
     if hasattr(os, "getloadavg"):
         print("load average at end: {:.1f} {:.1f} {:.1f}".format(*os.getloadavg()))
 
 
-def report(runs: dict[str, list[tuple[float, float]]], baseline: str) -> dict[str, float]:
+def report(runs: dict[str, list[tuple[float, float, float]]], baseline: str) -> dict[str, float]:
     base = statistics.median(x[0] for x in runs[baseline])
-    print(f"{'environment':36} {'steps/s in step':>16} {'x first':>8} {'steps/s loop':>14}")
+    print(f"{'environment':36} {'steps/s in step':>16} {'x first':>8} {'steps/s loop':>14} {'CPU ns/step':>12}")
     medians = {}
     for name, values in runs.items():
         inside = statistics.median(v[0] for v in values)
         loop = statistics.median(v[1] for v in values)
+        cpu = statistics.median(v[2] for v in values)
         medians[name] = inside
-        print(f"{name:36} {inside:16,.0f} {inside / base:8.1f} {loop:14,.0f}")
+        cpu_text = "-" if cpu != cpu else f"{cpu:,.0f}"
+        print(f"{name:36} {inside:16,.0f} {inside / base:8.1f} {loop:14,.0f} {cpu_text:>12}")
     return medians
 
 if __name__ == "__main__":

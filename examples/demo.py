@@ -114,69 +114,127 @@ def describe(find: tavik.FoundChain) -> str:
 
 _CELL = re.compile(r'<span style="([^"]*)">[^<]*</span>')
 _BACKGROUND = re.compile(r"background-color:\s*([^;]+)")
+DARK_TEXT = {PuyoType.EMPTY, PuyoType.YELLOW}  # light backgrounds; white letters elsewhere
 
 
-def big_field(field: Field, marks=(), cls: str = "trigger") -> str:
-    """The field's own HTML fragment as a grid of cells large enough to read at a glance."""
-    colours = [_BACKGROUND.search(style) for style in _CELL.findall(field.get_html_string())]
-    columns = field.to_array()  # columns[x][y]
-    width, height = len(columns), len(columns[0])
+def big_field(field: Field, marks: dict[tuple[int, int], str] | None = None, ghosts: Field | None = None) -> str:
+    """The field's own HTML fragment as a grid of cells large enough to read at a glance.
+
+    `marks` gives cells extra classes; cells of `ghosts` that `field` leaves empty are drawn
+    faintly (puyos about to be dropped)."""
+    marks = marks or {}
+    drawn = ghosts if ghosts is not None else field
+    colours = [_BACKGROUND.search(style) for style in _CELL.findall(drawn.get_html_string())]
+    columns, real = drawn.to_array(), field.to_array()  # columns[x][y]
     cells = []
-    for i, found in enumerate(colours[: width * height]):
-        x, y = i % width, i // width
+    for i, found in enumerate(colours[: 6 * 14]):
+        x, y = i % 6, i // 6
         colour = found.group(1).strip() if found else "white"
-        name = NAMES.get(columns[x][y], "")
-        name = "" if name == "." else name[:1]
-        kind = " " + cls if (x, y) in marks else ""
-        kind += " fuzzy" if y < 2 else ""
-        cells.append(f'<div class="c{kind}" style="background:{colour}">{name}</div>')
+        kind = columns[x][y]
+        name = "" if kind == PuyoType.EMPTY else NAMES.get(kind, "?")[:1]
+        extra = " " + marks[(x, y)] if (x, y) in marks else ""
+        extra += " fuzzy" if y < 2 else ""
+        extra += " ghost" if real[x][y] == PuyoType.EMPTY and kind != PuyoType.EMPTY else ""
+        extra += " dark" if kind in DARK_TEXT else ""
+        cells.append(f'<div class="c{extra}" style="background:{colour}">{name}</div>')
     return f'<div class="grid">{"".join(cells)}</div>'
 
 
-def chain_steps_html(start: Field) -> list[str]:
+def vanishing_cells(field: Field) -> set[tuple[int, int]]:
+    """The cells the next step removes: groups of four or more in rows 2..13, and the ojama
+    beside them (row 1 included)."""
+    cells = field.to_array()
+    seen: set[tuple[int, int]] = set()
+    out: set[tuple[int, int]] = set()
+    for x in range(6):
+        for y in range(2, 14):
+            colour = cells[x][y]
+            if colour < PuyoType.RED or (x, y) in seen:
+                continue
+            group = [(x, y)]
+            seen.add((x, y))
+            for cx, cy in group:
+                for nx, ny in ((cx + 1, cy), (cx - 1, cy), (cx, cy + 1), (cx, cy - 1)):
+                    if 0 <= nx < 6 and 2 <= ny < 14 and (nx, ny) not in seen and cells[nx][ny] == colour:
+                        seen.add((nx, ny))
+                        group.append((nx, ny))
+            if len(group) >= 4:
+                out.update(group)
+    for cx, cy in list(out):
+        for nx, ny in ((cx + 1, cy), (cx - 1, cy), (cx, cy + 1), (cx, cy - 1)):
+            if 0 <= nx < 6 and 1 <= ny < 14 and cells[nx][ny] == PuyoType.OJAMA:
+                out.add((nx, ny))
+    return out
+
+
+def chain_steps_html(start: Field, trigger: set[tuple[int, int]] = frozenset()) -> list[str]:
     panels = []
     work = start.clone()
-    number = 1
-    while number < 40:
+    total = 0
+    for number in range(1, 40):
+        vanish = vanishing_cells(work)
+        if not vanish:
+            break
+        marks = {cell: "vanish" for cell in vanish}
+        if number == 1:
+            marks.update({cell: "vanish trigger" for cell in trigger if cell in vanish})
         before = work.clone()
         step = work.step_chain(number)
-        if work == before:
-            break
-        changed = [(x, y) for x, (a, b) in enumerate(zip(before.to_array(), work.to_array()))
-                   for y, (p, q) in enumerate(zip(a, b)) if p != q and p != PuyoType.EMPTY]
-        panels.append(f'<figure>{big_field(before, changed, "vanish")}'
-                      f"<figcaption>step {number}<br>chain {step.chain}<br>score {step.score}</figcaption></figure>")
-        number += 1
+        total += step.score
+        panels.append(f"<figure>{big_field(before, marks)}<figcaption><b>step {number}</b><br>"
+                      f"+{step.score}<br>total {total}</figcaption></figure>")
     return panels
 
 
-def write_html(path: str, before: Field, find: tavik.FoundChain | None, title: str) -> None:
+def find_html(before: Field, find: tavik.FoundChain | None, search: str) -> str:
     if find is None:
-        body = f'<figure>{big_field(before)}<figcaption>no find</figcaption></figure>'
-    else:
-        cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
-        body = (
-            f'<figure>{big_field(before, set(find.trigger))}<figcaption>before<br>'
-            f"best find: score {find.score}<br>chain {find.chain}<br>trigger {cells}</figcaption></figure>"
-            f'<figure>{big_field(find.field)}<figcaption>after the chain</figcaption></figure>'
-            "<h2>the chain step by step</h2>"
-            + "".join(chain_steps_html(trigger_field(before, find)))
-        )
+        return f"<figure>{big_field(before)}<figcaption>{html.escape(search)}:<br>no chain found</figcaption></figure>"
+    fired = trigger_field(before, find)
+    trigger = set(find.trigger)
+    cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
+    removal = "depth: Some(" in repr(find)
+    what = "take away the framed group" if removal else "drop the starred puyos"
+    shown = big_field(before, {cell: "trigger" for cell in trigger}, ghosts=None if removal else fired)
+    return (
+        f'<div class="row"><figure>{shown}<figcaption>{html.escape(search)}<br>'
+        f'<span class="big">{find.score}</span> points<br><span class="big">{find.chain}</span> chain<br>'
+        f"{what}:<br>{cells}</figcaption></figure>"
+        f'<figure>{big_field(find.field)}<figcaption>after the chain</figcaption></figure></div>'
+        '<h3>step by step</h3><div class="row">'
+        + "".join(chain_steps_html(fired, set() if removal else trigger)) + "</div>"
+    )
+
+
+def write_html(path: str, before: Field, find: tavik.FoundChain | None, title: str,
+               search: str = "best find", showcase: Field | None = None) -> None:
+    body = "<h2>The best find on the field</h2>" + find_html(before, find, search)
+    if showcase is not None:
+        result = showcase.clone().chain()
+        body += (f"<h2>The built-in {result.chain}-chain: {result.score} points</h2>"
+                 f'<div class="row">{"".join(chain_steps_html(showcase))}</div>')
     page = f"""<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>tavik demo</title>
+<html lang="en"><head><meta charset="utf-8"><title>tavik demo</title>
 <style>
-body {{ font-family: sans-serif; margin: 1em 2em; }}
-figure {{ display: inline-flex; gap: 1em; align-items: flex-start; margin: 0 2em 2em 0; }}
-figcaption {{ font-size: 1.3em; line-height: 1.6; }}
-.grid {{ display: grid; grid-template-columns: repeat(6, 2.6em); gap: 2px; background: #888; padding: 2px; }}
-.c {{ height: 2.6em; border-radius: 40%; display: flex; align-items: center; justify-content: center;
-      font-weight: bold; color: #222; }}
-.c.fuzzy {{ opacity: .45; }}
-.c.trigger {{ outline: 4px solid #000; outline-offset: -4px; }}
-.c.vanish {{ outline: 4px dashed #f0f; outline-offset: -4px; }}
+body {{ font-family: system-ui, sans-serif; margin: 1em 2em; color: #222; }}
+.row {{ display: flex; flex-wrap: wrap; gap: 1em 2.5em; align-items: flex-start; }}
+figure {{ display: inline-flex; gap: .8em; align-items: flex-start; margin: 0 0 1.5em; }}
+figcaption {{ font-size: 1.25em; line-height: 1.5; min-width: 6em; }}
+.big {{ font-size: 1.6em; font-weight: bold; }}
+.grid {{ display: grid; grid-template-columns: repeat(6, 2.6em); grid-auto-rows: 2.6em; gap: 3px;
+         background: #9aa; padding: 3px; border-radius: 6px; }}
+.c {{ border-radius: 45%; display: flex; align-items: center; justify-content: center; position: relative;
+      font-weight: bold; font-size: 1.1em; color: #fff; text-shadow: 0 0 3px #000; }}
+.c.dark {{ color: #333; text-shadow: none; }}
+.c.fuzzy {{ opacity: .4; }}
+.c.ghost {{ opacity: .75; outline: 3px dashed #111; outline-offset: -3px; }}
+.c.trigger {{ box-shadow: inset 0 0 0 4px #111; }}
+.c.trigger::before {{ content: "\\2605"; position: absolute; top: -.2em; right: -.1em; color: #fff;
+                     font-size: .9em; text-shadow: 0 0 3px #000, 0 0 2px #000; }}
+.c.vanish {{ box-shadow: inset 0 0 0 4px #f0f; }}
 </style></head>
 <body><h1>{html.escape(title)}</h1>
-<p>Framed cells set the chain off; dashed cells vanish or fall in that step.</p>
+<p>&#x2605; framed: the trigger (dashed: puyos to drop there) &middot; magenta: vanishes in
+that step &middot; faint top rows: the fuzzy rows 0 and 1.</p>
 {body}
 </body></html>
 """
@@ -231,6 +289,7 @@ def main(argv: list[str]) -> int:
         "find_chain_by_removal()": field.find_chain_by_removal(),
     }
     overall = None
+    overall_search = "no search"
     for name, finds in searches.items():
         finds = sorted(finds, key=lambda f: f.score, reverse=True)
         print(f"{name}: {len(finds)} finds")
@@ -238,13 +297,13 @@ def main(argv: list[str]) -> int:
             print("   " + describe(find))
         # A recursive find builds on earlier triggers; the best one-step find replays by hand.
         if finds and name != "find_chain_recursive(2)" and (overall is None or finds[0].score > overall.score):
-            overall = finds[0]
+            overall, overall_search = finds[0], name
 
     if overall is not None:
         print("\nthe best find, before and after:")
         print(side_by_side(field.get_pretty_string(), overall.field.get_pretty_string()))
         show_steps("the best find", trigger_field(field, overall))
-    write_html(args.html, field, overall, "tavik: best find")
+    write_html(args.html, field, overall, "tavik: best find", overall_search, showcase=nineteen)
     print(f"\nwrote {args.html}")
     return 0
 

@@ -160,8 +160,8 @@ TEST(BeamBotTest, FiresTheChainThatSavesTheGame) {
 }
 
 TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
-    // Settled fields: random ones, and the ones a bot builds (chains waiting
-    // for a trigger, the same group completed from several columns).
+    // Settled fields: random ones with ojama, and the ones a bot builds
+    // (chains waiting for a trigger, the same group completed from several columns).
     std::vector<BitField> fields;
     std::uint64_t state = 12345;
     const auto next = [&] {
@@ -173,7 +173,10 @@ TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
         const std::uint64_t puyos = 10 + next() % 60;
         for (std::uint64_t i = 0; i < puyos; ++i) {
             const std::uint64_t x = 1 + next() % 6;
-            if (f.get_height(x) < 12) (void)f.put(x, PuyoType(static_cast<PuyoType::Value>(PuyoType::RED + next() % 4)));
+            // One in nine an ojama, which a group clears when it vanishes beside it.
+            const std::uint64_t k = next() % 9;
+            const PuyoType t = k == 8 ? PuyoType::OJAMA : static_cast<PuyoType::Value>(PuyoType::RED + k % 4);
+            if (f.get_height(x) < 12) (void)f.put(x, t);
         }
         (void)f.chain();
         fields.push_back(f);
@@ -190,12 +193,16 @@ TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
     for (const BitField& f : fields) {
         const std::uint32_t reachable = rules::reachable_columns(f);
         std::uint64_t best = 0;
+        BestFind overall;  // chain counts too, every column
         for (const auto& find : ChainFinder::find_by_extend(f)) {
+            if (std::pair(find.score, find.chain) > std::pair(overall.score, overall.chain))
+                overall = {find.score, find.chain};
             if (!(reachable >> ((*find.trigger.positions)[0].x - 1) & 1)) continue;
             best = std::max(best, find.score);
             if (find.chain >= 5) ++chained;
         }
         ASSERT_EQ(BeamBot::potential(f), best) << f.debug();
+        ASSERT_EQ(ChainFinder::best_by_extend(f), overall) << f.debug();
     }
     EXPECT_GT(chained, 50);  // long chains were among the finds
 }

@@ -49,8 +49,8 @@ PyObject* move_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         Move m;
         m.chain = int_argument(a[0], "Move()", "chain", 0, 19);
         m.score = int_argument(a[1], "Move()", "score", 0, UINT64_MAX);
-        m.all_clear = PyObject_IsTrue(a[2]) == 1;
-        m.over = PyObject_IsTrue(a[3]) == 1;
+        m.all_clear = truth_argument(a[2]);
+        m.over = truth_argument(a[3]);
         return new_object(type, m);
     });
 }

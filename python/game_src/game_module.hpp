@@ -54,4 +54,7 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
 // An int argument in [low, high]: TypeError for a non-int, ValueError outside.
 std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
 
+// The truth of an argument; its own error when its __bool__ raises.
+bool truth_argument(PyObject* o);
+
 }  // namespace tavik::py

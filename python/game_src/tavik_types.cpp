@@ -129,4 +129,10 @@ std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std
     return u;
 }
 
+bool truth_argument(PyObject* o) {
+    const int truth = PyObject_IsTrue(o);
+    if (truth < 0) throw_python_error();  // a __bool__ that raises (a NumPy array, say)
+    return truth == 1;
+}
+
 }  // namespace tavik::py

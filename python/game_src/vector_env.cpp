@@ -61,7 +61,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         config.visible = static_cast<unsigned>(bounded(visible_arg, "visible", 1, 16));
         config.max_pairs = to_u64(max_pairs_arg);
         const std::size_t threads = bounded(threads_arg, "threads", 1, 256);
-        config.autoreset = PyObject_IsTrue(autoreset_arg) == 1;
+        config.autoreset = truth_argument(autoreset_arg);
         const std::vector<std::uint64_t> entropy = seeds_of(entropy_arg, n, "_VectorGame()");
 
         const auto rows = static_cast<Py_ssize_t>(n);

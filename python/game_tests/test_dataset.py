@@ -1,3 +1,4 @@
+import json
 import os
 import random
 import signal
@@ -171,9 +172,13 @@ def test_a_rerun_makes_only_missing_or_damaged_shards(reference, tmp_path):
     kept = out / "part-00000.parquet"
     kept_mtime = kept.stat().st_mtime_ns
     (out / ".part-00003.parquet.tmp").write_bytes(b"left by a killed run")
+    # Killed after the rename, before the manifest named the shard.
+    manifest = json.loads((out / "_manifest.json").read_text())
+    manifest["shards"][3] = None
+    (out / "_manifest.json").write_text(json.dumps(manifest))
 
     result = dataset.generate(out, workers=0, **SMALL)
-    assert result["run"]["shards_made"] == 2
+    assert result["run"]["shards_made"] == 3 and result["complete"]
     assert kept.stat().st_mtime_ns == kept_mtime
     assert _shard_bytes(out) == _shard_bytes(ref)
     assert not list(out.glob(".*.tmp"))

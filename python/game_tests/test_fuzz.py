@@ -261,3 +261,15 @@ def test_pair_sequence_indexes_hostile_values(index):
     except (*ALLOWED, IndexError):
         return
     assert pair == tg.PairSequence(7, 3)[int(index)]
+
+
+class TruthRaises:
+    def __bool__(self):
+        raise Boom("from __bool__")
+
+
+def test_a_truth_value_that_raises_comes_out_as_it_is():
+    with pytest.raises(Boom):
+        tg.Move(1, 40, all_clear=TruthRaises())
+    with pytest.raises(Boom):
+        tg.Move(1, 40, over=TruthRaises())

@@ -74,3 +74,27 @@ def test_the_module_runs_as_a_command(tmp_path):
                           capture_output=True, text=True, env=env, cwd=tmp_path, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stderr == "" and figures(done.stdout)["moves"].startswith("3 in ")
+
+
+def test_ctrl_c_still_reports_and_writes_the_games_played(tmp_path, capsys, monkeypatch):
+    import tavik_game.__main__ as command
+
+    def stops_at_the_eighth_move(seed):
+        play = command.greedy_bot()
+        calls = []
+
+        def choose(game):
+            calls.append(1)
+            if len(calls) == 8:
+                raise KeyboardInterrupt
+            return play(game)
+
+        return choose
+
+    monkeypatch.setattr(command, "random_bot", stops_at_the_eighth_move)
+    page = tmp_path / "r.html"
+    assert main(["play", "--games", "3", "--pairs", "5", "--bot", "random", "--html", str(page)]) == 130
+    shown = figures(capsys.readouterr().out)
+    assert shown["games"].startswith("2 of at most 5 pairs") and shown["moves"].startswith("7 in ")
+    data = json.loads(re.search(r'id="data">(.*?)</script>', page.read_text(encoding="utf-8"), re.S).group(1))
+    assert [g["moves"] for g in data["games"]] == [5, 2]

@@ -107,3 +107,26 @@ def test_the_last_frame_of_every_move_is_the_games_field(seed):
     data = replay.games[-1]
     assert (data["moves"], data["score"], data["max_chain"], data["over"]) == (
         game.turn, game.score, game.max_chain, game.over)
+
+
+def test_the_demo_page_marks_the_trigger_and_shows_every_chain_step(tmp_path):
+    import importlib.util
+    from pathlib import Path
+
+    path = Path(__file__).resolve().parents[2] / "examples" / "demo.py"
+    if not path.is_file():
+        pytest.skip("the examples are not beside the tests")
+    spec = importlib.util.spec_from_file_location("demo", path)
+    demo = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(demo)
+    out = tmp_path / "demo.html"
+    # A vertical blue pair on two blues: find_chain drops the two missing blues.
+    assert demo.main(["--html", str(out), "......", "......", "B.....", "B....."]) == 0
+    page = out.read_text(encoding="utf-8")
+    checker = _Checker()
+    checker.feed(page)
+    assert checker.stack == [] and checker.external == []
+    best = page.split("<h2>The built-in")[0]
+    assert best.count("c trigger") == 2 and best.count(" ghost") == 2
+    assert "<b>step 1</b>" in best and "<b>step 2</b>" not in best
+    assert page.count("<b>step ") == 1 + 19  # the best find's one step, the 19-chain's nineteen

@@ -172,29 +172,40 @@ def play(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     games: list[tg.Game] = []
     moves = 0
     seconds = 0.0
-    for i in range(args.games):
-        seed = (args.seed + i) % U64
-        game = tg.Game(seed=seed, colours=args.colours, visible=visible)
-        if replay:
-            replay.start_game(f"game {i + 1} (seed {seed})")
-        while game.turn < args.pairs and not game.over:
-            before = game.field if replay else None
-            pairs = game.pairs if replay else None
-            started = time.perf_counter()
-            hand = choose(game)
-            move = game.play(hand)
-            seconds += time.perf_counter() - started
-            moves += 1
-            if replay and before is not None and pairs is not None:
-                replay.add_move(before, hand, pairs[0], pairs[1:], move=move, total_score=game.score,
-                                turn=game.turn - 1)
-            progress.update(i, game.turn, moves, seconds)
-        games.append(game)
-        progress.game_done(i, game)
+    interrupted = False
+    try:
+        for i in range(args.games):
+            seed = (args.seed + i) % U64
+            game = tg.Game(seed=seed, colours=args.colours, visible=visible)
+            games.append(game)
+            if replay:
+                replay.start_game(f"game {i + 1} (seed {seed})")
+            while game.turn < args.pairs and not game.over:
+                before = game.field if replay else None
+                pairs = game.pairs if replay else None
+                started = time.perf_counter()
+                hand = choose(game)
+                move = game.play(hand)
+                seconds += time.perf_counter() - started
+                moves += 1
+                if replay and before is not None and pairs is not None:
+                    replay.add_move(before, hand, pairs[0], pairs[1:], move=move, total_score=game.score,
+                                    turn=game.turn - 1)
+                progress.update(i, game.turn, moves, seconds)
+            progress.game_done(i, game)
+    except KeyboardInterrupt:
+        # What was played so far is still worth a report and a replay.
+        interrupted = True
+        err.write("\ninterrupted: reporting the games played so far\n")
+        if games and games[-1].turn == 0:
+            games.pop()
+            if replay:
+                replay.games.pop()
     if replay:
         replay.write(args.html)
-    report(out, args, bot_name, games, moves, seconds)
-    return 0
+    if games:
+        report(out, args, bot_name, games, moves, seconds)
+    return 130 if interrupted else 0
 
 
 def report(out: TextIO, args: argparse.Namespace, bot: str, games: Sequence[tg.Game], moves: int,
@@ -204,8 +215,8 @@ def report(out: TextIO, args: argparse.Namespace, bot: str, games: Sequence[tg.G
     rate = moves / seconds if seconds > 0 else float("inf")
     lines = [
         ("bot", bot),
-        ("games", f"{len(games)} of at most {args.pairs} pairs, seeds {args.seed} to {args.seed + len(games) - 1}, "
-                  f"{args.colours} colours"),
+        ("games", f"{len(games)} of at most {args.pairs} pairs, seeds {args.seed} to "
+                  f"{(args.seed + len(games) - 1) % U64}, {args.colours} colours"),
         ("moves", f"{moves} in {seconds:.2f} s: {rate:.1f} moves per second"),
         ("score", f"mean {sum(scores) / len(scores):.1f}, best {max(scores)}"),
         ("longest chain", f"mean {sum(chains) / len(chains):.2f}, best {max(chains)}"),

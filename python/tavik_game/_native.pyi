@@ -212,9 +212,15 @@ class BeamBot:
 
     One level per visible pair (at most `depth`): every legal hand of every node is placed and
     settled, lost fields are dropped, equal fields merge, and the `width` best by fired value
-    plus an evaluation of the field (chain potential as best_find, links of touching colours,
-    shape, danger near the spawn) go on. The hand is the first of the best deepest node. The
-    choice does not depend on `threads`."""
+    plus an evaluation of the field go on. The hand is the first of the best deepest node; ties
+    go to the node made first, so the choice does not depend on `threads`.
+
+    Fired value: a move's score when its chain has 8 links or more, minus half its score for a
+    shorter chain (it spends puyos a longer one could use). Evaluation: chain potential (the
+    best_find score among triggers in columns a pair can reach), + 30 per pair of touching
+    same-colour puyos, - 40 per row of height step between neighbouring columns, - 100 per row
+    a column sits more than two below both neighbours, - 5000 per column a pair cannot reach,
+    - 2000 x (height - 9)^2 for columns 1 to 3 standing above 9 puyos."""
 
     def __new__(cls, width: int = 100, depth: int = 3, threads: int = 1) -> BeamBot:
         """width 1 to 100000, depth 1 to 64, threads 1 to 256 (the calling thread counts)."""
@@ -299,6 +305,12 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
 # ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
 # Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
 
-def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any: ...
-def _write_types(field: tavik.Field, out: Any) -> None: ...
-def _field_from_types(array: Any) -> tavik.Field: ...
+def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any:
+    """The one-hot planes of each field (or game's field) written into `out`, a uint8 array of
+    shape (n, colours + 1, 13, 6), or into a new one when `out` is None; returns the array."""
+
+def _write_types(field: tavik.Field, out: Any) -> None:
+    """The field's type numbers written into `out`, a writable (14, 6) uint8 array."""
+
+def _field_from_types(array: Any) -> tavik.Field:
+    """A new field from a C-contiguous (14, 6) uint8 array of type numbers 0 to 7."""

@@ -118,9 +118,10 @@ _MAX_CHAIN = 19
 # Shards (and tasks) per run: a few per worker on clusters of up to ~20 cores,
 # and a worker lost mid-run costs one shard of rework.
 _TARGET_SHARDS = 64
-# Below these a task lasts too little for Dask's few milliseconds of
-# scheduling and the Parquet write to stay a small share of it.
-_MIN_SHARD_GAMES = {"random": 500, "greedy": 20, "beam": 1}
+# Games per shard at least: a task costs the client and scheduler about 5 ms
+# of CPU, so a shard should hold a few hundred ms of games (random: ~0.4 ms a
+# game, greedy: 1 to 7 ms, beam:100: seconds).
+_MIN_SHARD_GAMES = {"random": 1000, "greedy": 100, "beam": 2}
 _BEAM_WIDTH_MAX = 10_000
 
 
@@ -297,7 +298,7 @@ def _prepare(out: object, plan: dict[str, Any]) -> tuple[Path, dict[str, Any]]:
     return path, manifest
 
 
-def _kept(path: Path, manifest: dict[str, Any]) -> list[int]:
+def _missing(path: Path, manifest: dict[str, Any]) -> list[int]:
     """Shards to make: those the manifest lacks or whose file is missing or altered."""
     todo = []
     for k, entry in enumerate(manifest["shards"]):
@@ -376,7 +377,9 @@ def generate(
     if client is not None and not hasattr(client, "submit"):
         raise TypeError(f"client must be a dask.distributed.Client, not {type(client).__name__}")
     path, manifest = _prepare(out, plan)
-    todo = _kept(path, manifest)
+    todo = _missing(path, manifest)
+    if todo:
+        manifest["complete"] = False
     manifest_path = path / MANIFEST
     _write_atomic(manifest_path, _manifest_bytes(manifest))
 
@@ -404,13 +407,13 @@ def generate(
         for k in todo:
             finish(*_play_shard(plan, k))
     elif todo:
+        import distributed
+
         with contextlib.ExitStack() as stack:
             c: Any = client if client is not None else stack.enter_context(_cluster(workers))
             used_workers = _worker_count(c)
             # Throughput counts from here: starting a local cluster takes seconds.
             start = bar.start = time.perf_counter()
-            import distributed
-
             futures = c.map(_play_shard, [plan] * len(todo), todo)
             for future in distributed.as_completed(futures):
                 finish(*future.result())

@@ -99,6 +99,12 @@ public:
     // The best of find_by_extend's finds, found without building any.
     template <FieldImpl F>
     static BestFind best_by_extend(const F& field);
+    // The bit field's own, the same best, of the extensions into the columns
+    // set in `columns` (bit x - 1 for column x). On a settled field (nothing
+    // to vanish or fall) extensions that clear the same cells share the rest
+    // of their chain: it is simulated once, and not at all when nothing stands
+    // on those cells.
+    static BestFind best_by_extend(const BitField& field, std::uint32_t columns = 0x3F);
 
     // Every find of depth - 1 and the finds extending them, sorted by score,
     // highest first, equal scores in the order made. Depth 1 is find_by_extend;

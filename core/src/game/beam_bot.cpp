@@ -1,11 +1,15 @@
 // The beam search and the evaluation of BeamBot. Children are made into fixed
 // slots (parent rank * 22 + hand index) so threads can fill them in any order
-// and the merge and the ranking, done on one thread, see the same list.
+// and the merge and the ranking, done on one thread, see the same list. One
+// pass over the threads per level: a second (evaluating after the merge) cost
+// a wake-up of every worker per level.
 #include "game/beam_bot.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <bit>
+#include <exception>
 #include <mutex>
 #include <vector>
 
@@ -16,92 +20,29 @@
 
 namespace tavik {
 
-// An extension fires its own drops with the cells they touch, then whatever
-// that leaves: extensions that complete the same cells fire the same rest.
-// The rest is simulated once per set of cells, on the field with those cells
-// emptied (its first pass only drops, so the rest is numbered from chain 2).
 std::uint64_t BeamBot::potential(const BitField& field) {
-    struct Rest {
-        Plane vanished;
-        std::uint64_t score;
-    };
-    constexpr std::size_t REMEMBERED = 48;  // more distinct sets than this are simulated each time
-    std::array<Rest, REMEMBERED> rests;
-    std::size_t remembered = 0;
-
-    const Plane occupied = ~field.type_plane(PuyoType::EMPTY);
-    std::array<Plane, 4> colours;  // RED..GREEN, inside the area where groups vanish
-    for (unsigned c = 0; c < 4; ++c) colours[c] = field.type_plane(PuyoType::RED + c) & masks::GROUP_AREA;
-    const std::uint32_t reachable = rules::reachable_columns(field);
-    const ChainFinder::CandidateSet candidates = ChainFinder::extension_candidates(field);
-    std::uint64_t best = 0;
-    for (const ChainFinder::Candidate& cand : candidates) {
-        if (!(reachable >> (cand.x - 1) & 1)) continue;
-        // The drops stack from the landing row y upwards, in lane x:
-        //   bits 16x + 15 - y .. 16x + 15 - y + count - 1, all in rows >= 2
-        // (as the finder: row 1 never joins a chain).
-        const std::uint64_t height = field.get_height(cand.x);
-        if (height + cand.count > 13) continue;
-        const std::uint64_t lane = ((std::uint64_t{1} << cand.count) - 1) << (16 * (cand.x & 3) + 1 + height);
-        const Plane drops = cand.x < 4 ? Plane(lane, 0) : Plane(0, lane);
-        const Plane colour = colours[cand.type - PuyoType::RED] | (drops & masks::GROUP_AREA);
-        const Plane group = (drops & colour).flood_fill(colour);
-        const unsigned size = group.popcount();
-        if (size < 4) continue;  // nothing vanishes: no chain
-        if (!drops.is_subset_of(group)) {
-            // A drop in row 2 stays behind: the rest is this extension's own.
-            BitField copy = field;
-            for (std::uint8_t i = 0; i < cand.count; ++i) (void)copy.put(cand.x, cand.puyotype());
-            best = std::max(best, copy.chain().score());
-            continue;
-        }
-        const Plane vanished = group.and_not(drops);
-        std::uint64_t rest_score = 0;
-        // When nothing stands on the vanished cells the chain ends with its first step.
-        if (!(vanished.up() & occupied).and_not(vanished).is_empty()) {
-            const Rest* rest = nullptr;
-            for (std::size_t k = 0; k < remembered && !rest; ++k)
-                if (rests[k].vanished == vanished) rest = &rests[k];
-            if (rest) {
-                rest_score = rest->score;
-            } else {
-                rest_score = BitField::from_planes(field.plane(0).and_not(vanished), field.plane(1).and_not(vanished),
-                                                   field.plane(2).and_not(vanished))
-                                 .chain()
-                                 .score();
-                if (remembered < REMEMBERED) rests[remembered++] = {vanished, rest_score};
-            }
-        }
-        const struct {
-            std::uint64_t size;
-            PuyoType puyotype;
-        } first[] = {{size, cand.puyotype()}};
-        best = std::max(best, step_score(1, first) + rest_score);
-    }
-    return best;
+    return ChainFinder::best_by_extend(field, rules::reachable_columns(field)).score;
 }
-
-struct BeamBot::Pools {
-    std::mutex mutex;
-    std::vector<std::unique_ptr<WorkerPool>> idle;
-};
 
 namespace {
 
 constexpr std::size_t HANDS = 22;
-// Children per chunk handed to a thread: a child costs a few microseconds, so
-// a chunk of 8 keeps the shared counter out of the profile.
-constexpr std::size_t EVALUATE_CHUNK = 8;
-constexpr std::size_t EXPAND_CHUNK = 2;  // parents, 22 children each
+
+constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
 struct Node {
     BitField field;
-    std::int64_t value = 0;
     std::int64_t fired = 0;     // fired value summed along the path
     std::uint64_t pending = 0;  // all-clear bonus owed to the next chain
     std::uint32_t made = 0;     // slot index: the tie-break order
     std::uint8_t first = 0;     // the path's first hand, as an index into Hand::enumerate()
-    bool alive = false;
+};
+
+// What the merge reads of a child, apart from its node: the merge walks all
+// children on one thread, and whole nodes would cost it a cache line each.
+struct Born {
+    std::int64_t fired;
+    std::uint32_t entry;  // the child's field in the level's FieldTable; NONE for no child
 };
 
 std::int64_t fired_value(const rules::MoveResult& move) {
@@ -118,6 +59,61 @@ std::uint64_t field_hash(const BitField& f, std::uint64_t pending) {
     return h ^ (h >> 31);
 }
 
+// The distinct (field, owed bonus) pairs of one level, filled by every thread
+// at once, so each distinct field is evaluated once, by the thread that
+// inserted it, without a pass between making children and valuing them.
+// Which child inserts a field varies with the threads; its evaluation does not,
+// since it depends on the field alone. An entry names the inserting child's
+// slot, which holds the field.
+class FieldTable {
+public:
+    struct Entry {
+        // 2 * level + 0 while being written, + 1 once `slot` is set; an older
+        // level's value (or 0) is a free entry, so a new level clears nothing.
+        std::atomic<std::uint32_t> state{0};
+        std::uint32_t slot = 0;
+        std::int64_t evaluation = 0;  // written by the inserting thread, read after the level
+    };
+
+    // Room for `count` insertions; forgets the last level.
+    void reset(std::size_t count) {
+        std::size_t capacity = 64;
+        while (capacity < 3 * count / 2) capacity *= 2;
+        if (capacity > capacity_ || writing_ >= ~std::uint32_t{0} - 4) {
+            entries_ = std::make_unique<Entry[]>(std::max(capacity, capacity_));
+            capacity_ = std::max(capacity, capacity_);
+            writing_ = 0;
+        }
+        writing_ += 2;
+    }
+
+    // The entry of the field of slots[slot], and whether this call inserted it.
+    std::pair<std::uint32_t, bool> insert(const Node* slots, std::uint32_t slot) {
+        const Node& child = slots[slot];
+        for (std::size_t at = field_hash(child.field, child.pending) & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
+            Entry& e = entries_[at];
+            std::uint32_t state = e.state.load(std::memory_order_acquire);
+            if (state < writing_ && e.state.compare_exchange_strong(state, writing_, std::memory_order_acquire)) {
+                e.slot = slot;
+                e.state.store(writing_ + 1, std::memory_order_release);
+                return {static_cast<std::uint32_t>(at), true};
+            }
+            while (state != writing_ + 1) state = e.state.load(std::memory_order_acquire);  // a store away
+            const Node& other = slots[e.slot];
+            if (other.field == child.field && other.pending == child.pending)
+                return {static_cast<std::uint32_t>(at), false};
+        }
+    }
+
+    Entry& operator[](std::uint32_t i) { return entries_[i]; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    std::unique_ptr<Entry[]> entries_;
+    std::size_t capacity_ = 0;
+    std::uint32_t writing_ = 0;
+};
+
 // Runs work(begin, end) over [0, count) on the pool, or inline without one.
 template <class Work>
 void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
@@ -128,59 +124,55 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
     }
 }
 
-// The children of one parent into slots[22 * rank, 22 * rank + 22).
-void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots) {
+// The children of one parent into slots[22 * rank, 22 * rank + 22), each
+// field entered in the table and evaluated there when new.
+// Only hands [from, to) when a lone parent's children are shared out.
+void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots,
+            Born* born, FieldTable& table, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
-    for (std::size_t i = 0; i < HANDS; ++i) {
+    for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];
-        child.alive = false;
+        Born& record = born[rank * HANDS + i];
+        record.entry = NONE;
         if (!(mask >> i & 1)) continue;
         child.field = parent.field;
         rules::place_legal(child.field, Hand::enumerate()[i], pair);
         child.pending = parent.pending;
         const rules::MoveResult move = rules::settle(child.field, child.pending, bonus);
         if (rules::is_dead(child.field)) continue;
-        child.alive = true;
         child.fired = parent.fired + fired_value(move);
         child.made = static_cast<std::uint32_t>(rank * HANDS + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
+        const auto [entry, inserted] = table.insert(slots, child.made);
+        record = {child.fired, entry};
+        if (inserted) table[entry].evaluation = BeamBot::evaluate(child.field);
     }
 }
 
-// The living slots with equal fields merged, in slot order: for each field the
-// slot with the most fired value, the first of them on a tie.
-std::vector<std::uint32_t> merge(const std::vector<Node>& slots) {
-    std::size_t capacity = 64;
-    while (capacity < 2 * slots.size()) capacity *= 2;
-    constexpr std::uint32_t FREE = ~std::uint32_t{0};
-    std::vector<std::uint32_t> table(capacity, FREE);  // entry: an index into `unique`
-    std::vector<std::uint32_t> unique;
-    unique.reserve(slots.size());
-    for (std::uint32_t s = 0; s < slots.size(); ++s) {
-        const Node& node = slots[s];
-        if (!node.alive) continue;
-        std::size_t at = field_hash(node.field, node.pending) & (capacity - 1);
-        for (;; at = (at + 1) & (capacity - 1)) {
-            if (table[at] == FREE) {
-                table[at] = static_cast<std::uint32_t>(unique.size());
-                unique.push_back(s);
-                break;
-            }
-            std::uint32_t& kept = unique[table[at]];
-            const Node& other = slots[kept];
-            if (other.field == node.field && other.pending == node.pending) {
-                if (node.fired > other.fired) kept = s;
-                break;
-            }
-        }
-    }
-    return unique;
-}
+struct Rank {
+    std::int64_t value;
+    std::uint32_t made;  // also the slot
+};
+
+struct Workspace {
+    std::unique_ptr<WorkerPool> pool;  // none for one thread
+    std::vector<Node> beam, slots;
+    std::vector<Born> born;
+    FieldTable table;
+    std::vector<std::uint32_t> kept;    // per table entry: its slot, or NONE
+    std::vector<std::uint32_t> ranked;  // the entries kept, in slot order
+    std::vector<Rank> order;
+};
 
 }  // namespace
 
+struct BeamBot::Workspaces {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Workspace>> idle;
+};
+
 BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads)
-    : width_(width), depth_(depth), threads_(threads), pools_(std::make_shared<Pools>()) {
+    : width_(width), depth_(depth), threads_(threads), workspaces_(std::make_shared<Workspaces>()) {
     if (width == 0 || depth == 0 || threads == 0) panic("BeamBot: width, depth and threads must be at least 1");
 }
 
@@ -213,56 +205,97 @@ Hand BeamBot::choose(const Game& game) const {
     if (game.over()) panic("BeamBot::choose: the game is over");
     const std::uint32_t root_mask = game.legal_mask();
 
-    // A pool from the idle ones, returned when done (even by a panic).
-    std::unique_ptr<WorkerPool> pool;
-    if (threads_ > 1) {
-        std::lock_guard lock(pools_->mutex);
-        if (!pools_->idle.empty()) {
-            pool = std::move(pools_->idle.back());
-            pools_->idle.pop_back();
+    // A workspace from the idle ones, returned when done; one a panic left
+    // half-written is dropped.
+    std::unique_ptr<Workspace> space;
+    {
+        std::lock_guard lock(workspaces_->mutex);
+        if (!workspaces_->idle.empty()) {
+            space = std::move(workspaces_->idle.back());
+            workspaces_->idle.pop_back();
         }
     }
-    if (threads_ > 1 && !pool) pool = std::make_unique<WorkerPool>(threads_);
+    if (!space) {
+        space = std::make_unique<Workspace>();
+        if (threads_ > 1) space->pool = std::make_unique<WorkerPool>(threads_);
+    }
     struct GiveBack {
-        Pools& pools;
-        std::unique_ptr<WorkerPool>& pool;
+        Workspaces& spaces;
+        std::unique_ptr<Workspace>& space;
         ~GiveBack() {
-            if (!pool) return;
-            std::lock_guard lock(pools.mutex);
-            pools.idle.push_back(std::move(pool));
+            if (std::uncaught_exceptions() > 0) return;
+            std::lock_guard lock(spaces.mutex);
+            spaces.idle.push_back(std::move(space));
         }
-    } give_back{*pools_, pool};
+    } give_back{*workspaces_, space};
+    WorkerPool* const pool = space->pool.get();
+    std::vector<Node>& beam = space->beam;
+    std::vector<Node>& slots = space->slots;
+    std::vector<Born>& born = space->born;
+    FieldTable& table = space->table;
+    std::vector<std::uint32_t>& kept = space->kept;
+    std::vector<std::uint32_t>& ranked = space->ranked;
+    std::vector<Rank>& order = space->order;
 
-    std::vector<Node> beam(1);
+    beam.resize(1);
     beam[0].field = game.field();
     beam[0].pending = game.pending_bonus();
+    beam[0].fired = 0;
     int chosen = -1;
-    std::vector<Node> slots;
     const unsigned levels = std::min(depth_, game.visible());
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
-        slots.resize(beam.size() * HANDS);
-        run(pool.get(), beam.size(), EXPAND_CHUNK, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t r = begin; r < end; ++r)
-                expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data());
-        });
-        std::vector<std::uint32_t> unique = merge(slots);
-        if (unique.empty()) break;  // every path loses here: keep the last level's best
-        run(pool.get(), unique.size(), EVALUATE_CHUNK, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t u = begin; u < end; ++u) {
-                Node& n = slots[unique[u]];
-                n.value = n.fired + evaluate(n.field);
+        const std::size_t children = beam.size() * HANDS;
+        if (slots.size() < children) {
+            slots.resize(children);
+            born.resize(children);
+        }
+        table.reset(children);
+        if (kept.size() < table.capacity()) kept.assign(table.capacity(), NONE);
+        // One parent per chunk: its 22 children take tens of microseconds. A
+        // lone parent (the root) has its hands shared out two at a time.
+        if (beam.size() == 1) {
+            run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
+                expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, begin,
+                       end);
+            });
+        } else {
+            run(pool, beam.size(), 1, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t r = begin; r < end; ++r)
+                    expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table);
+            });
+        }
+        // Equal fields are one node: the child with the most fired value,
+        // the first made on a tie.
+        ranked.clear();
+        for (std::uint32_t s = 0; s < children; ++s) {
+            const Born& child = born[s];
+            if (child.entry == NONE) continue;
+            std::uint32_t& k = kept[child.entry];
+            if (k == NONE) {
+                k = s;
+                ranked.push_back(child.entry);
+            } else if (child.fired > born[k].fired) {
+                k = s;
             }
-        });
-        const auto better = [&](std::uint32_t a, std::uint32_t b) {
-            const Node& x = slots[a];
-            const Node& y = slots[b];
-            return x.value != y.value ? x.value > y.value : x.made < y.made;
+        }
+        if (ranked.empty()) break;  // every path loses here: keep the last level's best
+        // Ranked on copies of the keys: comparing through the slots missed the cache.
+        order.clear();
+        for (std::uint32_t e : ranked) {
+            const std::uint32_t s = kept[e];
+            order.push_back({born[s].fired + table[e].evaluation, s});
+            kept[e] = NONE;  // ready for the next level
+        }
+        const auto better = [](const Rank& a, const Rank& b) {
+            return a.value != b.value ? a.value > b.value : a.made < b.made;
         };
-        const std::size_t keep = std::min<std::size_t>(width_, unique.size());
-        std::partial_sort(unique.begin(), unique.begin() + static_cast<std::ptrdiff_t>(keep), unique.end(), better);
+        const std::size_t keep = std::min<std::size_t>(width_, order.size());
+        const auto cut = order.begin() + static_cast<std::ptrdiff_t>(keep);
+        std::nth_element(order.begin(), cut, order.end(), better);  // a strict order: no two nodes tie
+        std::sort(order.begin(), cut, better);
         beam.resize(keep);
-        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[unique[k]];
+        for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[order[k].made];
         chosen = beam[0].first;
     }
     if (chosen >= 0) return Hand::enumerate()[static_cast<std::size_t>(chosen)];

@@ -47,7 +47,7 @@ public:
 
     // The hand to play the game's current pair with: always legal. The game
     // must not be over (a panic otherwise). Safe to call from many threads at
-    // once on one bot: the bot keeps no state between calls but idle workers.
+    // once on one bot (and its copies, which share its idle workspaces).
     Hand choose(const Game& game) const;
 
     // The value of a settled field, higher is better:
@@ -65,18 +65,19 @@ public:
     //              there the pair cannot pass, or the game ends.
     static std::int64_t evaluate(const BitField& field);
 
-    // The potential term of evaluate() for a settled field (no group of four
-    // or more): the best score of find_by_extend's finds whose column a pair
-    // can reach, 0 without any.
+    // The potential term of evaluate(): the best score of find_by_extend's
+    // finds whose column a pair can reach, 0 without any.
     static std::uint64_t potential(const BitField& field);
 
 private:
-    struct Pools;  // idle worker pools, kept so a call starts no thread
+    // Idle workers and search buffers, kept so a call starts no thread and
+    // allocates nothing once warm; they hold no result between calls.
+    struct Workspaces;
 
     unsigned width_;
     unsigned depth_;
     unsigned threads_;
-    std::shared_ptr<Pools> pools_;
+    std::shared_ptr<Workspaces> workspaces_;
 };
 
 }  // namespace tavik

@@ -79,10 +79,10 @@ void place_legal(BitField& field, const Hand& hand, Pair pair) {
 }
 
 MoveResult settle(BitField& field, std::uint64_t& pending_bonus, std::uint64_t bonus) {
-    const ChainResult r = field.chain();
+    const ChainScore r = field.chain_score();  // the steps themselves are not needed
     MoveResult m;
-    m.chain = r.chain();
-    m.score = r.score();
+    m.chain = r.chain;
+    m.score = r.score;
     if (m.chain > 0) {
         m.score += pending_bonus;
         pending_bonus = 0;
