@@ -85,9 +85,9 @@ struct GroupRecord {
 class ChainResult {
 public:
     static constexpr std::size_t MAX_STEPS = score_table::CHAIN_BONUS.size();
-    // A chain vanishes at most the 78 cells of rows 2..14 (nothing enters the
-    // field while it runs), so at most 19 groups; twice that leaves room for
-    // any field. More panic. Kept small: the result is copied into Python.
+    // Nothing enters the field while a chain runs, so it vanishes at most the
+    // 84 cells of columns 1..6, rows 1..14: at most 21 groups. 40 leaves room
+    // for any field; more panic. Kept small: the result is copied into Python.
     static constexpr std::size_t MAX_GROUPS = 40;
 
     ChainResult() {}

@@ -14,7 +14,8 @@
 //   ConnectionList get_vanishable_connections() const;
 //   bool operator==(const F&) const;
 //   static constexpr bool from_array_checks_sizes_first;   see from_array
-// It may replace any provided operation by an equivalent of its own.
+// It may replace any provided operation by an equivalent of its own; the bit
+// field replaces chain() and chain_score() (one loop over its planes).
 #include <array>
 #include <concepts>
 #include <cstdint>
