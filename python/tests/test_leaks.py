@@ -288,4 +288,10 @@ def test_calls_release_what_they_take(fn, args, kwargs):
     assert heap_after - heap_before < PYTHON_HEAP_BOUND, f"Python heap grew by {heap_after - heap_before} bytes"
     if not SANITIZED:
         grown = resident_after - resident_before
+        if grown >= RESIDENT_BOUND:
+            # The allocator or tracemalloc's own tables may grow once (about a megabyte
+            # in 1 of 50 runs); a leak grows again over a second window of the same length.
+            call_many(fn, args, kwargs, ITERATIONS)
+            gc.collect()
+            grown = resident_bytes() - resident_after
         assert grown < RESIDENT_BOUND, f"resident memory grew by {grown} bytes"
