@@ -35,8 +35,8 @@ const std::vector<FinderSample>& finder_samples() {
     static const std::vector<FinderSample> all = {
         {"midgame", {"  Y   ", " GB  R", "RRYGBY", "BBYRGG", "GYBRRB", "GYYBRB"}},
         {"nineteen",
-         {" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR", "BRBYBY", "RYYBYY", "BRBYBR",
-          "BGBYRR", "YGBGBG", "RBGBGG"}},
+         {" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR", "BRBYBY", "RYYBYY", "BRBYBR", "BGBYRR",
+          "YGBGBG", "RBGBGG"}},
         // Singles and pairs everywhere, each next to an empty cell.
         {"small_groups", {"R B Y ", "GYRBGR", "BRGYBY", "YGBRGB", "RBYGRY"}}};
     return all;
@@ -88,8 +88,9 @@ std::uint64_t bare_level_work(const BitField& field, const Level& level) {
 void extend(benchmark::State& state, const FinderSample& s) {
     const BitField field = make(s);
     const auto candidates = ChainFinder::extension_candidates(field);
-    run_timed(state, [&] { return ChainFinder::find_by_extend(field); },
-              [&] { return bare_extension_work(field, candidates); });
+    run_timed(
+        state, [&] { return ChainFinder::find_by_extend(field); },
+        [&] { return bare_extension_work(field, candidates); });
 }
 
 void extend_recursive(benchmark::State& state, const FinderSample& s, std::uint64_t depth) {
@@ -105,12 +106,13 @@ void extend_recursive(benchmark::State& state, const FinderSample& s, std::uint6
         state.SkipWithError(p.what());
         return;
     }
-    run_timed(state, [&] { return ChainFinder::find_by_extend_recursive(field, depth); },
-              [&] {
-                  std::uint64_t chains = bare_extension_work(field, candidates);
-                  for (const Level& level : levels) chains += bare_level_work(field, level);
-                  return chains;
-              });
+    run_timed(
+        state, [&] { return ChainFinder::find_by_extend_recursive(field, depth); },
+        [&] {
+            std::uint64_t chains = bare_extension_work(field, candidates);
+            for (const Level& level : levels) chains += bare_level_work(field, level);
+            return chains;
+        });
 }
 
 // The bare work of a removal search: a copy, the group cleared and a chain per
@@ -118,18 +120,19 @@ void extend_recursive(benchmark::State& state, const FinderSample& s, std::uint6
 void removal(benchmark::State& state, const FinderSample& s) {
     const BitField field = make(s);
     const ConnectionList groups = field.get_vanishable_connections();
-    run_timed(state, [&] { return ChainFinder::find_by_removal(field); },
-              [&] {
-                  std::uint64_t chains = 0;
-                  for (const Connection& c : groups) {
-                      BitField copy = field;
-                      for (const Position& p : *c.positions) copy.set(p.x, p.y, PuyoType::EMPTY);
-                      ChainResult r = copy.chain();
-                      benchmark::DoNotOptimize(r);
-                      ++chains;
-                  }
-                  return chains;
-              });
+    run_timed(
+        state, [&] { return ChainFinder::find_by_removal(field); },
+        [&] {
+            std::uint64_t chains = 0;
+            for (const Connection& c : groups) {
+                BitField copy = field;
+                for (const Position& p : *c.positions) copy.set(p.x, p.y, PuyoType::EMPTY);
+                ChainResult r = copy.chain();
+                benchmark::DoNotOptimize(r);
+                ++chains;
+            }
+            return chains;
+        });
 }
 
 }  // namespace
@@ -139,8 +142,9 @@ void register_chain_finder_benchmarks() {
         const std::string name = s.name;
         benchmark::RegisterBenchmark(("find_by_extend/" + name).c_str(), extend, s)->UseManualTime();
         for (std::uint64_t depth : {2, 3})
-            benchmark::RegisterBenchmark(("find_by_extend_recursive/" + name + "/depth:" + std::to_string(depth)).c_str(),
-                                         extend_recursive, s, depth)
+            benchmark::RegisterBenchmark(
+                ("find_by_extend_recursive/" + name + "/depth:" + std::to_string(depth)).c_str(), extend_recursive, s,
+                depth)
                 ->UseManualTime();
         benchmark::RegisterBenchmark(("find_by_removal/" + name).c_str(), removal, s)->UseManualTime();
     }

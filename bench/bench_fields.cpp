@@ -22,13 +22,12 @@ struct Sample {
 };
 
 const std::vector<Sample>& samples() {
-    static const std::vector<Sample> all = {
-        {"empty", {}},
-        {"settled", {"  B   ", " YG  R", "RBGY R", "RRBGYB", "BYYRGB", "BGGRYB"}},
-        {"midgame", {"B  R  ", "GYYR G", "RBBYYG", "RRRBBB"}},
-        {"nineteen",
-         {" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR", "BRBYBY", "RYYBYY", "BRBYBR",
-          "BGBYRR", "YGBGBG", "RBGBGG"}}};
+    static const std::vector<Sample> all = {{"empty", {}},
+                                            {"settled", {"  B   ", " YG  R", "RBGY R", "RRBGYB", "BYYRGB", "BGGRYB"}},
+                                            {"midgame", {"B  R  ", "GYYR G", "RBBYYG", "RRRBBB"}},
+                                            {"nineteen",
+                                             {" G BRG", "GBRRYR", "RRYYBY", "RGYRBR", "YGYRBY", "YGBGYR", "GRBGYR",
+                                              "BRBYBY", "RYYBYY", "BRBYBR", "BGBYRR", "YGBGBG", "RBGBGG"}}};
     return all;
 }
 
@@ -107,15 +106,22 @@ void cycle_calibration(benchmark::State& state) {
 template <class F>
 const char* field_name();
 template <>
-const char* field_name<ArrayField>() { return "ArrayField"; }
+const char* field_name<ArrayField>() {
+    return "ArrayField";
+}
 template <>
-const char* field_name<BitField>() { return "BitField"; }
+const char* field_name<BitField>() {
+    return "BitField";
+}
 
 template <class F>
 void register_all() {
     using Fn = void (*)(benchmark::State&, const Sample&);
-    const std::pair<const char*, Fn> ops[] = {{"copy+chain", copy_and_chain<F>}, {"vanish", vanish<F>},
-                                              {"drop", drop<F>}, {"put", put<F>}, {"copy", copy_only<F>}};
+    const std::pair<const char*, Fn> ops[] = {{"copy+chain", copy_and_chain<F>},
+                                              {"vanish", vanish<F>},
+                                              {"drop", drop<F>},
+                                              {"put", put<F>},
+                                              {"copy", copy_only<F>}};
     for (const auto& [op, fn] : ops)
         for (const Sample& s : samples()) {
             const std::string name = std::string(op) + "/" + field_name<F>() + "/" + s.name;
@@ -146,7 +152,8 @@ public:
     void print_ratios() const {
         const auto cal = ns_.find("cycle_calibration");
         const double ns_per_cycle = cal == ns_.end() ? 0 : cal->second / 1000;
-        if (ns_per_cycle > 0) std::printf("\none cycle took %.3f ns (%.2f GHz effective)\n", ns_per_cycle, 1 / ns_per_cycle);
+        if (ns_per_cycle > 0)
+            std::printf("\none cycle took %.3f ns (%.2f GHz effective)\n", ns_per_cycle, 1 / ns_per_cycle);
         std::printf("\n%-12s %-10s %14s %14s %10s %16s\n", "operation", "field", "ArrayField ns", "BitField ns",
                     "Array:Bit", "BitField cycles");
         for (const char* op : {"copy+chain", "vanish", "drop", "put", "copy"})

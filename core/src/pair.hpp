@@ -15,12 +15,8 @@ struct Pair {
 
     constexpr PuyoType child() const { return colors[0]; }
     constexpr PuyoType axis() const { return colors[1]; }
-    std::string debug() const {
-        return "Pair { colors: [" + colors[0].debug() + ", " + colors[1].debug() + "] }";
-    }
-    constexpr bool operator==(const Pair& o) const {
-        return colors[0] == o.colors[0] && colors[1] == o.colors[1];
-    }
+    std::string debug() const { return "Pair { colors: [" + colors[0].debug() + ", " + colors[1].debug() + "] }"; }
+    constexpr bool operator==(const Pair& o) const { return colors[0] == o.colors[0] && colors[1] == o.colors[1]; }
 };
 
 }  // namespace tavik

@@ -21,14 +21,22 @@ bool valid_utf8(std::string_view s) {
         // The lead byte fixes the length and the range of the first continuation byte.
         std::size_t extra = 0;
         unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
-        else if (lead == 0xE0) extra = 2, low = 0xA0;
-        else if (lead == 0xED) extra = 2, high = 0x9F;
-        else if (lead >= 0xE1 && lead <= 0xEF) extra = 2;
-        else if (lead == 0xF0) extra = 3, low = 0x90;
-        else if (lead == 0xF4) extra = 3, high = 0x8F;
-        else if (lead >= 0xF1 && lead <= 0xF3) extra = 3;
-        else return false;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            extra = 1;
+        else if (lead == 0xE0)
+            extra = 2, low = 0xA0;
+        else if (lead == 0xED)
+            extra = 2, high = 0x9F;
+        else if (lead >= 0xE1 && lead <= 0xEF)
+            extra = 2;
+        else if (lead == 0xF0)
+            extra = 3, low = 0x90;
+        else if (lead == 0xF4)
+            extra = 3, high = 0x8F;
+        else if (lead >= 0xF1 && lead <= 0xF3)
+            extra = 3;
+        else
+            return false;
         if (s.size() - pos <= extra) return false;
         if (byte(pos + 1) < low || byte(pos + 1) > high) return false;
         for (std::size_t i = 2; i <= extra; ++i)

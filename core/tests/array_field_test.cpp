@@ -83,14 +83,13 @@ TEST_P(ArrayFieldPlacement, RefusalRules) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ArrayFieldPlacement,
-    testing::Values(PlacementCase{1, Rotation::LEFT, "Invalid put operation (left, 1)"},
-                    PlacementCase{0, Rotation::LEFT, "Invalid put operation (left, 0)"},
-                    PlacementCase{6, Rotation::RIGHT, "Invalid put operation (right, 6)"},
-                    PlacementCase{100, Rotation::RIGHT, "Invalid put operation (right, 100)"},
-                    PlacementCase{2, Rotation::LEFT, ""}, PlacementCase{6, Rotation::TOP, ""},
-                    PlacementCase{7, Rotation::LEFT, ""}, PlacementCase{5, Rotation::RIGHT, ""}));
+INSTANTIATE_TEST_SUITE_P(Rules, ArrayFieldPlacement,
+                         testing::Values(PlacementCase{1, Rotation::LEFT, "Invalid put operation (left, 1)"},
+                                         PlacementCase{0, Rotation::LEFT, "Invalid put operation (left, 0)"},
+                                         PlacementCase{6, Rotation::RIGHT, "Invalid put operation (right, 6)"},
+                                         PlacementCase{100, Rotation::RIGHT, "Invalid put operation (right, 100)"},
+                                         PlacementCase{2, Rotation::LEFT, ""}, PlacementCase{6, Rotation::TOP, ""},
+                                         PlacementCase{7, Rotation::LEFT, ""}, PlacementCase{5, Rotation::RIGHT, ""}));
 
 TEST(ArrayFieldTest, PairOrderPerRotation) {
     const Pair p(PuyoType::RED, PuyoType::BLUE);  // child RED, axis BLUE
@@ -202,8 +201,8 @@ TEST(ArrayFieldVanish, FloodFillOrderAndScanOrder) {
 }
 
 TEST(ArrayFieldVanish, NothingBelowFour) {
-    for (auto rows : {std::vector<std::string>{"RRR"}, std::vector<std::string>{"", "R", "R", "R", "R", "B", "Y",
-                                                                                  "B", "Y", "B", "Y", "B", "Y", "B"}}) {
+    for (auto rows : {std::vector<std::string>{"RRR"},
+                      std::vector<std::string>{"", "R", "R", "R", "R", "B", "Y", "B", "Y", "B", "Y", "B", "Y", "B"}}) {
         auto f = ArrayField::from_str_array(rows).value();
         const ArrayField before = f;
         EXPECT_TRUE(f.vanish().empty());

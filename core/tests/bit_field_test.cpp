@@ -49,7 +49,7 @@ TEST(PlaneTest, ShiftsMoveCellsOneStepWithoutLeavingTheirColumn) {
     EXPECT_EQ(c.left(), Plane::cell(2, 8));
     EXPECT_EQ(c.right(), Plane::cell(4, 8));  // crosses from the low half to the high half
     EXPECT_EQ(Plane::cell(4, 8).left(), Plane::cell(3, 8));
-    EXPECT_TRUE(Plane::cell(2, 0).up().is_empty());    // no carry into column 3
+    EXPECT_TRUE(Plane::cell(2, 0).up().is_empty());     // no carry into column 3
     EXPECT_TRUE(Plane::cell(2, 15).down().is_empty());  // no borrow from column 1
     EXPECT_EQ(c.neighbourhood().popcount(), 5u);
 }
@@ -84,7 +84,9 @@ TEST(PlaneTest, SeedOrderTakesTheHighHalfFirstAndFillsFourWays) {
     EXPECT_EQ(Plane::cell(2, 5).flood_fill(within), ring);
     std::vector<Position> order;
     (Plane::cell(2, 3) | Plane::cell(2, 14) | Plane::cell(6, 1) | Plane::cell(4, 9))
-        .for_each_cell([&](std::uint64_t x, std::uint64_t y) { order.push_back({x, y}); });
+        .for_each_cell([&](std::uint64_t x, std::uint64_t y) {
+            order.push_back({x, y});
+        });
     EXPECT_EQ(order, (std::vector<Position>{{4, 9}, {6, 1}, {2, 14}, {2, 3}}));
 }
 
@@ -250,17 +252,17 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BitFieldShapes,
     testing::Values(
         ShapeCase{"Line4", {"R", "R", "R", "R"}, {{PuyoType::RED, 4}}},
-        ShapeCase{"T", {"BBB", " B "}, {{PuyoType::BLUE, 4}}},
-        ShapeCase{"S", {" GG", "GG "}, {{PuyoType::GREEN, 4}}},
+        ShapeCase{"T", {"BBB", " B "}, {{PuyoType::BLUE, 4}}}, ShapeCase{"S", {" GG", "GG "}, {{PuyoType::GREEN, 4}}},
         ShapeCase{"Square", {"    YY", "    YY"}, {{PuyoType::YELLOW, 4}}},
         ShapeCase{"LineOfTwelve", {"R", "R", "R", "R", "R", "R", "R", "R", "R", "R", "R", "R"}, {{PuyoType::RED, 12}}},
-        ShapeCase{"LOfThree", {"R ", "RR"}, {}},
-        ShapeCase{"ThreeApartFromThree", {"RRR RR", "BBYBBR"}, {}},
+        ShapeCase{"LOfThree", {"R ", "RR"}, {}}, ShapeCase{"ThreeApartFromThree", {"RRR RR", "BBYBBR"}, {}},
         ShapeCase{"RowTwoNeverJoins", {"R", "R", "R", "R", "B", "Y", "B", "Y", "B", "Y", "B", "Y", "B"}, {}},
         ShapeCase{"SevenIsOneGroup", {"GGG", "GGGG"}, {{PuyoType::GREEN, 7}}},
-        ShapeCase{"TwoOfFourInOneColour", {"BBBBR ", "RRRRBB", "YYYYBB"},
+        ShapeCase{"TwoOfFourInOneColour",
+                  {"BBBBR ", "RRRRBB", "YYYYBB"},
                   {{PuyoType::BLUE, 4}, {PuyoType::BLUE, 4}, {PuyoType::RED, 4}, {PuyoType::YELLOW, 4}}},
-        ShapeCase{"AllColoursInOrder", {"YG", "YG", "YG", "YG", "RB", "RB", "RB", "RB"},
+        ShapeCase{"AllColoursInOrder",
+                  {"YG", "YG", "YG", "YG", "RB", "RB", "RB", "RB"},
                   {{PuyoType::BLUE, 4}, {PuyoType::RED, 4}, {PuyoType::GREEN, 4}, {PuyoType::YELLOW, 4}}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -71,7 +71,6 @@ F random_field(std::uint32_t seed) {
     return f;
 }
 
-
 // A depth-2 result holds every depth-1 find (`first`) and new ones, extended
 // once; sorted by score, highest first, equal scores in the order made: the
 // depth-1 finds first, in their order.
@@ -164,8 +163,7 @@ TYPED_TEST(ChainFinderTest, CandidatesReachingRowOneAreGivenUp) {
     // Column 1 is stacked to row 3 with a red on top; column 2 to row 4 under
     // three reds. Three reds dropped into column 2 would reach row 1 (and would
     // score); three into column 1 reach row 1 and then find it full.
-    const auto f = rows<TypeParam>(
-        {"R", "BR", "YR", "BR", "YG", "BO", "YG", "BO", "YG", "BO", "YG", "BO"});
+    const auto f = rows<TypeParam>({"R", "BR", "YR", "BR", "YG", "BO", "YG", "BO", "YG", "BO", "YG", "BO"});
     const auto finds = ChainFinder::find_by_extend(f);
     for (const auto& find : finds) {
         EXPECT_FALSE(find.trigger.size == 3 && find.trigger.puyotype == PuyoType::RED) << find.trigger.debug();
@@ -274,12 +272,17 @@ TYPED_TEST(ChainFinderTest, DebugText) {
                   "y: 13 }]), size: 1, puyotype: RED }, depth: None }");
 
     const std::vector<Hand> hands{Hand{3, Rotation::LEFT}, Hand{1, Rotation::TOP}};
-    FoundChain<TypeParam> made{7, 2, TypeParam(), hands,
-                               {Pair(PuyoType::RED, PuyoType::BLUE)}, {trigger_at({{2, 3}}, PuyoType::GREEN)},
-                               Connection{std::nullopt, 4, PuyoType::YELLOW}, 1};
+    FoundChain<TypeParam> made{7,
+                               2,
+                               TypeParam(),
+                               hands,
+                               {Pair(PuyoType::RED, PuyoType::BLUE)},
+                               {trigger_at({{2, 3}}, PuyoType::GREEN)},
+                               Connection{std::nullopt, 4, PuyoType::YELLOW},
+                               1};
     EXPECT_EQ(made.debug(), "FoundChain { score: 7, chain: 2, field: " + TypeParam().debug() + ", hands: [" +
-                                hands[0].debug() + ", " + hands[1].debug() +
-                                "], pairs: [" + Pair(PuyoType::RED, PuyoType::BLUE).debug() +
+                                hands[0].debug() + ", " + hands[1].debug() + "], pairs: [" +
+                                Pair(PuyoType::RED, PuyoType::BLUE).debug() +
                                 "], extensions: [Connection { positions: Some([Position { x: 2, y: 3 }]), size: 1, "
                                 "puyotype: GREEN }], trigger: Connection { positions: None, size: 4, puyotype: "
                                 "YELLOW }, depth: Some(1) }");
@@ -359,7 +362,8 @@ std::multiset<std::string> canonical(const FoundChainList<F>& finds) {
                   [](Position a, Position b) { return std::pair(a.x, a.y) < std::pair(b.x, b.y); });
         std::string text = f.debug();
         const std::string trigger = f.trigger.debug();
-        text.replace(text.find("trigger: " + trigger) + 9, trigger.size(), trigger_at(cells, f.trigger.puyotype).debug());
+        text.replace(text.find("trigger: " + trigger) + 9, trigger.size(),
+                     trigger_at(cells, f.trigger.puyotype).debug());
         out.insert(text);
     }
     return out;

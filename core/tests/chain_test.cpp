@@ -40,8 +40,9 @@ INSTANTIATE_TEST_SUITE_P(
                               10 * 20 * 24},
                     ScoreCase{1, {group(4, PuyoType::RED), group(4, PuyoType::RED)}, 80},
                     ScoreCase{19, {group(72, PuyoType::RED)}, 10 * 72 * 522},
-                    ScoreCase{19, {group(20, PuyoType::RED), group(20, PuyoType::BLUE), group(20, PuyoType::GREEN),
-                                   group(12, PuyoType::YELLOW)},
+                    ScoreCase{19,
+                              {group(20, PuyoType::RED), group(20, PuyoType::BLUE), group(20, PuyoType::GREEN),
+                               group(12, PuyoType::YELLOW)},
                               10 * 72 * (512 + 40 + 12)},
                     ScoreCase{19, std::vector<Connection>(50, group(11, PuyoType::RED)), 10 * 550 * 999},
                     ScoreCase{0, {}, 0}, ScoreCase{25, {}, 0}));

@@ -17,11 +17,11 @@ namespace {
 using Cells = std::array<std::array<PuyoType, 16>, 8>;
 
 struct Style {
-    double fill;      // chance a column cell below the stack top is occupied
-    double hanging;   // chance of a hole inside a stack
+    double fill;     // chance a column cell below the stack top is occupied
+    double hanging;  // chance of a hole inside a stack
     double ojama;
     double iron;
-    double fuzzy;     // chance of a puyo in row 1 or 2
+    double fuzzy;  // chance of a puyo in row 1 or 2
     unsigned colours;
 };
 
@@ -39,7 +39,8 @@ Cells random_cells(std::mt19937_64& rng, const Style& s) {
         return PuyoType::from_number_unchecked(4 + static_cast<unsigned>(rng() % s.colours));
     };
     for (std::uint64_t x = 1; x <= 6; ++x) {
-        const std::uint64_t top = 15 - std::min<std::uint64_t>(12, static_cast<std::uint64_t>(u(rng) * 13 * s.fill * 1.5));
+        const std::uint64_t top =
+            15 - std::min<std::uint64_t>(12, static_cast<std::uint64_t>(u(rng) * 13 * s.fill * 1.5));
         for (std::uint64_t y = top; y <= 14; ++y)
             if (u(rng) >= s.hanging) c[x][y] = puyo();
         for (std::uint64_t y = 1; y <= 2; ++y)
@@ -143,7 +144,7 @@ void compare_operations(ArrayField a, BitField b) {
 }
 
 const Style STYLES[] = {
-    {0.3, 0.0, 0.0, 0.0, 0.0, 4},  {0.6, 0.0, 0.05, 0.0, 0.1, 4}, {1.0, 0.0, 0.1, 0.02, 0.3, 3},
+    {0.3, 0.0, 0.0, 0.0, 0.0, 4},   {0.6, 0.0, 0.05, 0.0, 0.1, 4}, {1.0, 0.0, 0.1, 0.02, 0.3, 3},
     {0.8, 0.3, 0.05, 0.02, 0.3, 4}, {0.5, 0.6, 0.1, 0.05, 0.5, 3}, {1.0, 0.1, 0.0, 0.0, 1.0, 2},
     {1.0, 0.0, 0.3, 0.1, 0.2, 4},
 };
@@ -168,9 +169,10 @@ TEST(FieldDifferentialTest, RandomFieldsAgree) {
 // the cells that fall. Frames broken or walled in (where the two fields may
 // differ) must give what stepping by hand gives.
 TEST(FieldDifferentialTest, BrokenFramesAndInnerWallsChainAsStepped) {
-    const std::pair<const char*, PuyoType::Value> changes[] = {
-        {"floor cell emptied", PuyoType::EMPTY}, {"wall in the stack", PuyoType::WALL},
-        {"colour in the side frame", PuyoType::RED}, {"ceiling cell emptied", PuyoType::EMPTY}};
+    const std::pair<const char*, PuyoType::Value> changes[] = {{"floor cell emptied", PuyoType::EMPTY},
+                                                               {"wall in the stack", PuyoType::WALL},
+                                                               {"colour in the side frame", PuyoType::RED},
+                                                               {"ceiling cell emptied", PuyoType::EMPTY}};
     for (std::size_t kind = 0; kind < std::size(changes); ++kind)
         for (std::uint64_t seed = 0; seed < 300; ++seed) {
             std::mt19937_64 rng(kind * 1000 + seed);
@@ -325,14 +327,15 @@ TYPED_TEST(FieldContract, ManyGroupsInOneStep) {
     ASSERT_EQ(r.chain(), 1u);
     EXPECT_EQ(r.steps()[0].connections.size(), 5u);
     EXPECT_EQ(r.score(), 10u * 20 * 12);  // four colours
-    EXPECT_TRUE(f.is_all_clear());      // the OJAMA under the YELLOW go too
+    EXPECT_TRUE(f.is_all_clear());        // the OJAMA under the YELLOW go too
 }
 
 TEST(StepConnectionsTest, CopiesAndMovesInlineAndSpilledGroups) {
     const Connection with_cells{std::vector<Position>{{1, 14}, {1, 13}}, 2, PuyoType::RED};
     for (std::size_t n : {0, 1, 2, 3, 7}) {
         StepConnections list;
-        for (std::size_t i = 0; i < n; ++i) list.push_back(i % 2 ? with_cells : Connection{std::nullopt, i, PuyoType::BLUE});
+        for (std::size_t i = 0; i < n; ++i)
+            list.push_back(i % 2 ? with_cells : Connection{std::nullopt, i, PuyoType::BLUE});
         const auto text = [](const StepConnections& l) { return debug_list(l.to_list()); };
         const std::string expected = text(list);
         StepConnections copy = list;

@@ -14,8 +14,8 @@ class HtmlCell : public testing::TestWithParam<HtmlCase> {};
 
 TEST_P(HtmlCell, Span) {
     const auto& c = GetParam();
-    EXPECT_EQ(c.type.to_html_char(), std::string("<span style=\"font-family: monospace ;background-color: ") +
-                                         c.color + "\">" + c.text + "</span>");
+    EXPECT_EQ(c.type.to_html_char(), std::string("<span style=\"font-family: monospace ;background-color: ") + c.color +
+                                         "\">" + c.text + "</span>");
 }
 
 INSTANTIATE_TEST_SUITE_P(

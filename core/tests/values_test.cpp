@@ -36,19 +36,19 @@ TEST_P(PuyoTypeBadChar, DebugTextEscapes) {
     EXPECT_EQ(t.error().debug(), GetParam().debug);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Escapes, PuyoTypeBadChar,
-    testing::Values(BadCharCase{U'r', "InvalidPuyoTypeCharacter('r')"}, BadCharCase{U'.', "InvalidPuyoTypeCharacter('.')"},
-                    BadCharCase{U'\'', "InvalidPuyoTypeCharacter('\\'')"},
-                    BadCharCase{U'"', "InvalidPuyoTypeCharacter('\"')"},
-                    BadCharCase{U'\\', "InvalidPuyoTypeCharacter('\\\\')"},
-                    BadCharCase{U'\n', "InvalidPuyoTypeCharacter('\\n')"},
-                    BadCharCase{U'\t', "InvalidPuyoTypeCharacter('\\t')"},
-                    BadCharCase{U'\0', "InvalidPuyoTypeCharacter('\\0')"},
-                    BadCharCase{U'\x1b', "InvalidPuyoTypeCharacter('\\u{1b}')"},
-                    BadCharCase{U'\x7f', "InvalidPuyoTypeCharacter('\\u{7f}')"},
-                    BadCharCase{U'é', "InvalidPuyoTypeCharacter('é')"},
-                    BadCharCase{U'ぷ', "InvalidPuyoTypeCharacter('ぷ')"}));
+INSTANTIATE_TEST_SUITE_P(Escapes, PuyoTypeBadChar,
+                         testing::Values(BadCharCase{U'r', "InvalidPuyoTypeCharacter('r')"},
+                                         BadCharCase{U'.', "InvalidPuyoTypeCharacter('.')"},
+                                         BadCharCase{U'\'', "InvalidPuyoTypeCharacter('\\'')"},
+                                         BadCharCase{U'"', "InvalidPuyoTypeCharacter('\"')"},
+                                         BadCharCase{U'\\', "InvalidPuyoTypeCharacter('\\\\')"},
+                                         BadCharCase{U'\n', "InvalidPuyoTypeCharacter('\\n')"},
+                                         BadCharCase{U'\t', "InvalidPuyoTypeCharacter('\\t')"},
+                                         BadCharCase{U'\0', "InvalidPuyoTypeCharacter('\\0')"},
+                                         BadCharCase{U'\x1b', "InvalidPuyoTypeCharacter('\\u{1b}')"},
+                                         BadCharCase{U'\x7f', "InvalidPuyoTypeCharacter('\\u{7f}')"},
+                                         BadCharCase{U'é', "InvalidPuyoTypeCharacter('é')"},
+                                         BadCharCase{U'ぷ', "InvalidPuyoTypeCharacter('ぷ')"}));
 
 TEST(PuyoTypeTest, BadNumberKeepsTheNumber) {
     EXPECT_EQ(PuyoType::from_number(9).error().debug(), "InvalidPuyoTypeNumber(9)");
@@ -64,8 +64,7 @@ TEST(RotationTest, FromStrAcceptsOnlyBothCases) {
     EXPECT_EQ(Rotation::from_str("bottom").value(), Rotation::BOTTOM);
     EXPECT_EQ(Rotation::from_str("BOTTOM").value(), Rotation::BOTTOM);
     EXPECT_EQ(Rotation::from_str("right").value(), Rotation::RIGHT);
-    for (const char* bad : {"Bottom", "b", "", " top", "Top"})
-        EXPECT_TRUE(Rotation::from_str(bad).is_err()) << bad;
+    for (const char* bad : {"Bottom", "b", "", " top", "Top"}) EXPECT_TRUE(Rotation::from_str(bad).is_err()) << bad;
     EXPECT_EQ(Rotation::from_str("Top").error().debug(), "InvalidRotationString(\"Top\")");
     EXPECT_EQ(Rotation::from_str("a\"b\n").error().debug(), "InvalidRotationString(\"a\\\"b\\n\")");
     EXPECT_EQ(Rotation::from_str("it's").error().debug(), "InvalidRotationString(\"it's\")");

@@ -23,8 +23,8 @@ struct Arrays {
           illegal(n),
           chain(n) {}
     StepOutput out() {
-        return {field.data(), pairs.data(), mask.data(), reward.data(), terminated.get(), truncated.get(),
-                illegal.get(), chain.data()};
+        return {field.data(),     pairs.data(),    mask.data(),   reward.data(),
+                terminated.get(), truncated.get(), illegal.get(), chain.data()};
     }
     struct Flags {
         explicit Flags(std::size_t n) : v(new bool[n]()) {}

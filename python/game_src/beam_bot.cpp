@@ -41,8 +41,12 @@ PyObject* bot_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* bot_width(PyObject* self) { return entry([&] { return to_py(std::uint64_t{BorrowShared<BeamBot>(self)->width()}); }); }
-PyObject* bot_depth(PyObject* self) { return entry([&] { return to_py(std::uint64_t{BorrowShared<BeamBot>(self)->depth()}); }); }
+PyObject* bot_width(PyObject* self) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<BeamBot>(self)->width()}); });
+}
+PyObject* bot_depth(PyObject* self) {
+    return entry([&] { return to_py(std::uint64_t{BorrowShared<BeamBot>(self)->depth()}); });
+}
 PyObject* bot_threads(PyObject* self) {
     return entry([&] { return to_py(std::uint64_t{BorrowShared<BeamBot>(self)->threads()}); });
 }
@@ -51,8 +55,8 @@ PyObject* bot_choose(PyObject* self, CallArgs args) {
     return entry([&] {
         auto [game_arg] = parse(args, "BeamBot.choose()", "game");
         if (!PyObject_TypeCheck(game_arg, game_type()))
-            raise(PyExc_TypeError, std::string("BeamBot.choose(): expected tavik_game.Game, got ") +
-                                       Py_TYPE(game_arg)->tp_name);
+            raise(PyExc_TypeError,
+                  std::string("BeamBot.choose(): expected tavik_game.Game, got ") + Py_TYPE(game_arg)->tp_name);
         // Copies of both, so nothing Python owns is read while the lock is released.
         const Game game = copy_of<Game>(game_arg, game_type());
         const BeamBot bot = BorrowShared<BeamBot>(self).get();

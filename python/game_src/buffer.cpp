@@ -51,8 +51,8 @@ ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element
     // Messages are built only on failure: this runs on every step of an environment.
     auto expected = [&] {
         const std::vector<Py_ssize_t> dims(shape);
-        return std::string(writable ? "a C-contiguous writable " : "a C-contiguous ") + want.name +
-               " array of shape " + shape_text(dims.data(), dims.size());
+        return std::string(writable ? "a C-contiguous writable " : "a C-contiguous ") + want.name + " array of shape " +
+               shape_text(dims.data(), dims.size());
     };
     const int flags = PyBUF_FORMAT | PyBUF_STRIDES | (writable ? PyBUF_WRITABLE : 0);
     if (PyObject_GetBuffer(array, &view_, flags) != 0) {

@@ -27,10 +27,18 @@ PyObject* pair_object(Pair p) { return new_object(tavik_pair_type(), p); }
 
 // ---------------------------------------------------------------- Move
 
-PyObject* move_chain(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->chain); }); }
-PyObject* move_score(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->score); }); }
-PyObject* move_all_clear(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->all_clear); }); }
-PyObject* move_over(PyObject* self) { return entry([&] { return to_py(BorrowShared<Move>(self)->over); }); }
+PyObject* move_chain(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Move>(self)->chain); });
+}
+PyObject* move_score(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Move>(self)->score); });
+}
+PyObject* move_all_clear(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Move>(self)->all_clear); });
+}
+PyObject* move_over(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Move>(self)->over); });
+}
 
 std::string bool_text(bool b) { return b ? "True" : "False"; }
 
@@ -87,7 +95,9 @@ PyObject* sequence_item(PyObject* self, Py_ssize_t i) {
     });
 }
 
-PyObject* sequence_seed(PyObject* self) { return entry([&] { return to_py(BorrowShared<PairSequence>(self)->seed()); }); }
+PyObject* sequence_seed(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<PairSequence>(self)->seed()); });
+}
 PyObject* sequence_colours(PyObject* self) {
     return entry([&] { return to_py(std::uint64_t{BorrowShared<PairSequence>(self)->colours()}); });
 }
@@ -95,8 +105,8 @@ PyObject* sequence_colours(PyObject* self) {
 PyObject* sequence_repr(PyObject* self) {
     return entry([&] {
         BorrowShared<PairSequence> s(self);
-        return to_py_str("PairSequence(seed=" + std::to_string(s->seed()) + ", colours=" + std::to_string(s->colours()) +
-                         ")");
+        return to_py_str("PairSequence(seed=" + std::to_string(s->seed()) +
+                         ", colours=" + std::to_string(s->colours()) + ")");
     });
 }
 
@@ -144,17 +154,27 @@ PyObject* game_sequence(PyObject* self) {
     return entry([&] { return new_object(pair_sequence_type(), BorrowShared<Game>(self)->sequence()); });
 }
 
-PyObject* game_seed(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->sequence().seed()); }); }
+PyObject* game_seed(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->sequence().seed()); });
+}
 PyObject* game_colours(PyObject* self) {
     return entry([&] { return to_py(std::uint64_t{BorrowShared<Game>(self)->sequence().colours()}); });
 }
 PyObject* game_visible(PyObject* self) {
     return entry([&] { return to_py(std::uint64_t{BorrowShared<Game>(self)->visible()}); });
 }
-PyObject* game_turn(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->turn()); }); }
-PyObject* game_score(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->score()); }); }
-PyObject* game_max_chain(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->max_chain()); }); }
-PyObject* game_over(PyObject* self) { return entry([&] { return to_py(BorrowShared<Game>(self)->over()); }); }
+PyObject* game_turn(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->turn()); });
+}
+PyObject* game_score(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->score()); });
+}
+PyObject* game_max_chain(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->max_chain()); });
+}
+PyObject* game_over(PyObject* self) {
+    return entry([&] { return to_py(BorrowShared<Game>(self)->over()); });
+}
 PyObject* game_pending_bonus(PyObject* self) {
     return entry([&] { return to_py(BorrowShared<Game>(self)->pending_bonus()); });
 }
@@ -288,24 +308,28 @@ PyTypeObject* pair_sequence_type() {
 PyTypeObject* game_type() {
     static LazyType lazy;
     return create_once<Game>(lazy, "Game", "tavik_game.Game", [](PyTypeObject& t) {
-        static PyGetSetDef getters[] = {
-            getter<game_field>("field"),           getter<game_pairs>("pairs"),
-            getter<game_sequence>("sequence"),     getter<game_seed>("seed"),
-            getter<game_colours>("colours"),       getter<game_visible>("visible"),
-            getter<game_turn>("turn"),             getter<game_score>("score"),
-            getter<game_max_chain>("max_chain"),   getter<game_over>("over"),
-            getter<game_pending_bonus>("pending_bonus"), getter<game_all_clear_bonus>("all_clear_bonus"),
-            END_GETTERS};
-        static PyMethodDef methods[] = {
-            {"legal_mask", game_legal_mask, METH_NOARGS, ""},
-            {"legal_hands", game_legal_hands, METH_NOARGS, ""},
-            method<game_play>("play"),
-            {"copy", game_copy, METH_NOARGS, ""},
-            {"__copy__", game_copy, METH_NOARGS, ""},
-            {"__deepcopy__", game_deepcopy, METH_O, ""},
-            {"__reduce__", game_reduce, METH_NOARGS, ""},
-            method<game_setstate>("__setstate__"),
-            END_METHODS};
+        static PyGetSetDef getters[] = {getter<game_field>("field"),
+                                        getter<game_pairs>("pairs"),
+                                        getter<game_sequence>("sequence"),
+                                        getter<game_seed>("seed"),
+                                        getter<game_colours>("colours"),
+                                        getter<game_visible>("visible"),
+                                        getter<game_turn>("turn"),
+                                        getter<game_score>("score"),
+                                        getter<game_max_chain>("max_chain"),
+                                        getter<game_over>("over"),
+                                        getter<game_pending_bonus>("pending_bonus"),
+                                        getter<game_all_clear_bonus>("all_clear_bonus"),
+                                        END_GETTERS};
+        static PyMethodDef methods[] = {{"legal_mask", game_legal_mask, METH_NOARGS, ""},
+                                        {"legal_hands", game_legal_hands, METH_NOARGS, ""},
+                                        method<game_play>("play"),
+                                        {"copy", game_copy, METH_NOARGS, ""},
+                                        {"__copy__", game_copy, METH_NOARGS, ""},
+                                        {"__deepcopy__", game_deepcopy, METH_O, ""},
+                                        {"__reduce__", game_reduce, METH_NOARGS, ""},
+                                        method<game_setstate>("__setstate__"),
+                                        END_METHODS};
         t.tp_new = game_new;
         t.tp_repr = game_repr;
         t.tp_richcompare = compare<Game>;

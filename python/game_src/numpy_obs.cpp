@@ -23,7 +23,8 @@ BitField field_of(PyObject* o, const char* what) {
 
 unsigned colours_of(PyObject* o, const char* what) {
     const std::uint64_t c = to_u64(o);
-    if (c != 3 && c != 4) raise(PyExc_ValueError, std::string(what) + ": colours must be 3 or 4, got " + std::to_string(c));
+    if (c != 3 && c != 4)
+        raise(PyExc_ValueError, std::string(what) + ": colours must be 3 or 4, got " + std::to_string(c));
     return static_cast<unsigned>(c);
 }
 
@@ -73,10 +74,9 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         std::vector<BitField> fields;
         fields.reserve(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) fields.push_back(field_of(items[i], "observe()"));
-        Py_BEGIN_ALLOW_THREADS
-        for (std::size_t i = 0; i < fields.size(); ++i) observation::write_field(fields[i], colours, bytes + i * stride);
-        Py_END_ALLOW_THREADS
-        return result.release();
+        Py_BEGIN_ALLOW_THREADS for (std::size_t i = 0; i < fields.size(); ++i)
+            observation::write_field(fields[i], colours, bytes + i * stride);
+        Py_END_ALLOW_THREADS return result.release();
     });
 }
 
@@ -96,7 +96,8 @@ PyObject* write_types(PyObject*, CallArgs args) {
 PyObject* field_from_types(PyObject*, CallArgs args) {
     return entry([&] {
         auto [array_arg] = parse(args, "from_numpy()", "array");
-        ArrayBuffer in(array_arg, "from_numpy(): array", Element::U8, {observation::ALL_ROWS, observation::COLUMNS}, false);
+        ArrayBuffer in(array_arg, "from_numpy(): array", Element::U8, {observation::ALL_ROWS, observation::COLUMNS},
+                       false);
         const std::uint8_t* types = in.data<std::uint8_t>();
         BitField field;
         for (std::uint64_t y = 0; y < observation::ALL_ROWS; ++y) {

@@ -13,9 +13,7 @@ namespace tavik::py {
 
 namespace {
 
-PyObject* hand_object(std::size_t index) {
-    return new_object(tavik_hand_type(), Hand::enumerate()[index]);
-}
+PyObject* hand_object(std::size_t index) { return new_object(tavik_hand_type(), Hand::enumerate()[index]); }
 
 PyObject* legal_hands_of(std::uint32_t mask) {
     Ref list = Ref::steal(PyList_New(0));
@@ -126,8 +124,12 @@ PyObject* field_key(PyObject*, CallArgs args) {
 
 void add_rules(PyObject* module) {
     static PyMethodDef functions[] = {
-        method<legal_hands>("legal_hands"), method<legal_mask>("legal_mask"), method<is_dead>("is_dead"),
-        method<expand>("expand"),           method<best_find>("best_find"),   method<field_key>("field_key"),
+        method<legal_hands>("legal_hands"),
+        method<legal_mask>("legal_mask"),
+        method<is_dead>("is_dead"),
+        method<expand>("expand"),
+        method<best_find>("best_find"),
+        method<field_key>("field_key"),
         END_METHODS,
     };
     if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();

@@ -85,9 +85,11 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
             ++i;
         }
         if (i == count)
-            raise(PyExc_TypeError, std::string(location) + " got an unexpected keyword argument '" + std::string(k) + "'");
+            raise(PyExc_TypeError,
+                  std::string(location) + " got an unexpected keyword argument '" + std::string(k) + "'");
         if (given[i])
-            raise(PyExc_TypeError, std::string(location) + " got multiple values for argument '" + std::string(k) + "'");
+            raise(PyExc_TypeError,
+                  std::string(location) + " got multiple values for argument '" + std::string(k) + "'");
         out[i] = value;
         given[i] = true;
     };
@@ -117,7 +119,8 @@ std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std
     if (ok) u = static_cast<std::uint64_t>(v);
     if (overflow > 0) {  // past long long: still fine when it fits 64 unsigned bits
         const unsigned long long w = PyLong_AsUnsignedLongLong(o);
-        if (PyErr_Occurred()) PyErr_Clear();
+        if (PyErr_Occurred())
+            PyErr_Clear();
         else {
             u = w;
             ok = true;

@@ -67,15 +67,20 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         const auto rows = static_cast<Py_ssize_t>(n);
         const auto c = static_cast<Py_ssize_t>(config.colours);
         VectorEnvCore core;
-        core.buffers.emplace_back(field_arg, "field", Element::U8,
-                                  std::initializer_list<Py_ssize_t>{rows, c + 1, observation::ROWS, observation::COLUMNS}, true);
-        core.buffers.emplace_back(pairs_arg, "pairs", Element::U8,
-                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(config.visible), 2, c}, true);
+        core.buffers.emplace_back(
+            field_arg, "field", Element::U8,
+            std::initializer_list<Py_ssize_t>{rows, c + 1, observation::ROWS, observation::COLUMNS}, true);
+        core.buffers.emplace_back(
+            pairs_arg, "pairs", Element::U8,
+            std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(config.visible), 2, c}, true);
         core.buffers.emplace_back(mask_arg, "mask", Element::I8,
-                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(VectorGame::ACTIONS)}, true);
+                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(VectorGame::ACTIONS)},
+                                  true);
         core.buffers.emplace_back(reward_arg, "reward", Element::F64, std::initializer_list<Py_ssize_t>{rows}, true);
-        core.buffers.emplace_back(terminated_arg, "terminated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
-        core.buffers.emplace_back(truncated_arg, "truncated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
+        core.buffers.emplace_back(terminated_arg, "terminated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows},
+                                  true);
+        core.buffers.emplace_back(truncated_arg, "truncated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows},
+                                  true);
         core.buffers.emplace_back(illegal_arg, "illegal", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
         core.buffers.emplace_back(chain_arg, "chain", Element::I32, std::initializer_list<Py_ssize_t>{rows}, true);
         const std::vector<ArrayBuffer>& b = core.buffers;
@@ -117,10 +122,8 @@ PyObject* step(PyObject* self, CallArgs args) {
         }
         if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
         const StepOutput out = core->out;
-        Py_BEGIN_ALLOW_THREADS
-        games.step(actions, out);
-        Py_END_ALLOW_THREADS
-        return py_none();
+        Py_BEGIN_ALLOW_THREADS games.step(actions, out);
+        Py_END_ALLOW_THREADS return py_none();
     });
 }
 
@@ -173,11 +176,8 @@ PyTypeObject* vector_game_type() {
     static LazyType lazy;
     return create_once<VectorEnvCore>(lazy, "_VectorGame", "tavik_game._native._VectorGame", [](PyTypeObject& t) {
         static PyMethodDef methods[] = {
-            method<reset>("reset"),
-            method<step>("step"),
-            method<step_one>("step_one"),
-            method<game>("game"),
-            END_METHODS,
+            method<reset>("reset"), method<step>("step"), method<step_one>("step_one"),
+            method<game>("game"),   END_METHODS,
         };
         t.tp_new = construct;
         t.tp_methods = methods;

@@ -37,12 +37,9 @@ bool check_processor() {
     const bool os_avx = osxsave && (read_xcr0() & 0x6) == 0x6;
 
     const Feature features[] = {
-        {"SSSE3", (leaf1_c & bit_SSSE3) != 0},
-        {"SSE4.1", (leaf1_c & bit_SSE4_1) != 0},
-        {"AVX", (leaf1_c & bit_AVX) != 0},
-        {"AVX2", (leaf7_b & bit_AVX2) != 0},
-        {"BMI1", (leaf7_b & bit_BMI) != 0},
-        {"BMI2", (leaf7_b & bit_BMI2) != 0},
+        {"SSSE3", (leaf1_c & bit_SSSE3) != 0}, {"SSE4.1", (leaf1_c & bit_SSE4_1) != 0},
+        {"AVX", (leaf1_c & bit_AVX) != 0},     {"AVX2", (leaf7_b & bit_AVX2) != 0},
+        {"BMI1", (leaf7_b & bit_BMI) != 0},    {"BMI2", (leaf7_b & bit_BMI2) != 0},
         {"OS support of AVX state", os_avx},
     };
 
@@ -53,8 +50,8 @@ bool check_processor() {
         std::strncat(missing, f.name, sizeof missing - std::strlen(missing) - 1);
     }
     if (!missing[0]) return true;
-    PyErr_Format(PyExc_ImportError, "tavik needs an x86-64 processor with SSSE3, SSE4.1, AVX, AVX2, BMI1 and BMI2; missing: %s",
-                 missing);
+    PyErr_Format(PyExc_ImportError,
+                 "tavik needs an x86-64 processor with SSSE3, SSE4.1, AVX, AVX2, BMI1 and BMI2; missing: %s", missing);
     return false;
 }
 

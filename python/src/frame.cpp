@@ -51,8 +51,10 @@ bool is_name(PyObject* key, const char* name) {
 class Keywords {
 public:
     explicit Keywords(const CallArgs& args) : args_(args) {
-        if (args.kwnames) count_ = PyTuple_GET_SIZE(args.kwnames);
-        else if (args.kwdict) count_ = PyDict_GET_SIZE(args.kwdict);
+        if (args.kwnames)
+            count_ = PyTuple_GET_SIZE(args.kwnames);
+        else if (args.kwdict)
+            count_ = PyDict_GET_SIZE(args.kwdict);
     }
 
     Py_ssize_t count() const { return count_; }
@@ -81,8 +83,8 @@ private:
 
 }  // namespace
 
-void parse_into(const CallArgs& args, const char* location, const char* const* names, std::size_t count,
-                PyObject** out, Py_ssize_t* extra) {
+void parse_into(const CallArgs& args, const char* location, const char* const* names, std::size_t count, PyObject** out,
+                Py_ssize_t* extra) {
     const Keywords keywords(args);
     const Py_ssize_t given = args.npos;
     Py_ssize_t used_positional = 0;

@@ -119,8 +119,8 @@ private:
 template <class T>
 struct Object {
     PyObject_HEAD
-    // 0 free, n > 0 shared borrows, -1 one exclusive borrow.
-    std::int64_t borrow;
+        // 0 free, n > 0 shared borrows, -1 one exclusive borrow.
+        std::int64_t borrow;
     T value;
 };
 
@@ -211,8 +211,8 @@ struct CallArgs {
 // so the error reported first, is fixed: repeated, missing, unexpected
 // keyword, too many positional. With allow_extra the unused positional
 // arguments are allowed and *extra receives how many there were.
-void parse_into(const CallArgs& args, const char* location, const char* const* names, std::size_t count,
-                PyObject** out, Py_ssize_t* extra = nullptr);
+void parse_into(const CallArgs& args, const char* location, const char* const* names, std::size_t count, PyObject** out,
+                Py_ssize_t* extra = nullptr);
 
 // auto [x, y] = parse(args, "PyField.get()", "x", "y");
 template <class... Names>

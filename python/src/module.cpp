@@ -9,14 +9,14 @@ namespace {
 
 PyModuleDef tavik_module = {
     PyModuleDef_HEAD_INIT,
-    "tavik",   // m_name
-    nullptr,   // m_doc
-    0,         // m_size
-    nullptr,   // m_methods
-    nullptr,   // m_slots
-    nullptr,   // m_traverse
-    nullptr,   // m_clear
-    nullptr,   // m_free
+    "tavik",  // m_name
+    nullptr,  // m_doc
+    0,        // m_size
+    nullptr,  // m_methods
+    nullptr,  // m_slots
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
 };
 
 constexpr int API_VERSION = 1013;

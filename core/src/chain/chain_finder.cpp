@@ -148,24 +148,27 @@ FoundChainList<BitField> ChainFinder::removal_search(const BitField& field) {
         positions.reserve(group.popcount());
         group.for_each_cell([&](std::uint64_t x, std::uint64_t y) { positions.push_back({x, y}); });
         const std::uint64_t size = positions.size();
-        finds.push_back(FoundChain<BitField>{result.score, result.chain, copy, {}, {}, {},
-                                             Connection{std::move(positions), size,
-                                                        PuyoType::from_number_unchecked(code)},
-                                             1});
+        finds.push_back(
+            FoundChain<BitField>{result.score,
+                                 result.chain,
+                                 copy,
+                                 {},
+                                 {},
+                                 {},
+                                 Connection{std::move(positions), size, PuyoType::from_number_unchecked(code)},
+                                 1});
     });
     return finds;
 }
 
 template struct FoundChain<BitField>;
 template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
-template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
-                                                                         StopCheck);
+template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t, StopCheck);
 template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 template BestFind ChainFinder::best_by_extend(const BitField&);
 template struct FoundChain<ArrayField>;
 template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
-template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
-                                                                           StopCheck);
+template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t, StopCheck);
 template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
 template BestFind ChainFinder::best_by_extend(const ArrayField&);
 

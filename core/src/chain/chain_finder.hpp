@@ -37,11 +37,11 @@ template <class F>
 struct FoundChain {
     std::uint64_t score = 0;
     std::uint64_t chain = 0;
-    F field;                        // as the chain left it
-    std::vector<Hand> hands;        // never filled by the searches below
-    std::vector<Pair> pairs;        // likewise
-    ConnectionList extensions;      // earlier triggers kept in the build (recursive search)
-    Connection trigger;             // the puyos that set the chain off
+    F field;                             // as the chain left it
+    std::vector<Hand> hands;             // never filled by the searches below
+    std::vector<Pair> pairs;             // likewise
+    ConnectionList extensions;           // earlier triggers kept in the build (recursive search)
+    Connection trigger;                  // the puyos that set the chain off
     std::optional<std::uint64_t> depth;  // 1 for removal finds, absent otherwise
 
     std::string debug() const;
@@ -270,8 +270,10 @@ FoundChainList<F> ChainFinder::find_by_extend(const F& field) {
     alignas(Record) unsigned char storage[CandidateSet::CAPACITY * sizeof(Record)];
     Record* const records = reinterpret_cast<Record*>(storage);
     std::size_t count = 0;
-    for_each_extension(field, candidates, [&](const Candidate& cand, const Drops& rest, const ChainScore& result,
-                                              const F& after) { new (records + count++) Record{cand, rest, result, after}; });
+    for_each_extension(field, candidates,
+                       [&](const Candidate& cand, const Drops& rest, const ChainScore& result, const F& after) {
+                           new (records + count++) Record{cand, rest, result, after};
+                       });
     finds.reserve(count);
     for (const Record& r : std::span(records, count))
         finds.emplace_back(r.result.score, r.result.chain, r.after, std::vector<Hand>{}, std::vector<Pair>{},
@@ -293,8 +295,7 @@ BestFind ChainFinder::best_by_extend(const F& field) {
 
 // The finds one level deeper than `earlier`, in the order made.
 template <class F>
-FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier,
-                                            StopPoller& poller) {
+FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList<F>& earlier, StopPoller& poller) {
     FoundChainList<F> made;
     CandidateSet candidates;
     for (const FoundChain<F>& before : earlier) {
@@ -302,23 +303,29 @@ FoundChainList<F> ChainFinder::extend_level(const F& field, const FoundChainList
         candidates.clear();
         collect_candidates(before.field, candidates);
         poller.tick(candidates.size());
-        for_each_extension(before.field, candidates, [&](const Candidate& cand, const Drops& rest,
-                                                         const ChainScore&, const F&) {
-            poller.tick();
-            // Rebuild on the original field: earlier triggers stay as part of the build.
-            F copy = field;
-            for (const Connection& c : before.extensions) put_into_columns(copy, c);
-            put_into_columns(copy, before.trigger);
-            for (std::uint8_t i = 0; i < cand.count; ++i) copy.put(cand.x, cand.puyotype());
-            const ChainScore result = copy.chain_score();
-            if (result.chain <= before.chain) return;
-            ConnectionList extensions;
-            extensions.reserve(before.extensions.size() + 1);
-            extensions = before.extensions;
-            extensions.push_back(before.trigger);
-            made.push_back(FoundChain<F>{result.score, result.chain, copy, {}, {}, std::move(extensions),
-                                         trigger(cand, rest), std::nullopt});
-        });
+        for_each_extension(before.field, candidates,
+                           [&](const Candidate& cand, const Drops& rest, const ChainScore&, const F&) {
+                               poller.tick();
+                               // Rebuild on the original field: earlier triggers stay as part of the build.
+                               F copy = field;
+                               for (const Connection& c : before.extensions) put_into_columns(copy, c);
+                               put_into_columns(copy, before.trigger);
+                               for (std::uint8_t i = 0; i < cand.count; ++i) copy.put(cand.x, cand.puyotype());
+                               const ChainScore result = copy.chain_score();
+                               if (result.chain <= before.chain) return;
+                               ConnectionList extensions;
+                               extensions.reserve(before.extensions.size() + 1);
+                               extensions = before.extensions;
+                               extensions.push_back(before.trigger);
+                               made.push_back(FoundChain<F>{result.score,
+                                                            result.chain,
+                                                            copy,
+                                                            {},
+                                                            {},
+                                                            std::move(extensions),
+                                                            trigger(cand, rest),
+                                                            std::nullopt});
+                           });
     }
     return made;
 }
@@ -358,8 +365,8 @@ FoundChainList<F> ChainFinder::removal_search(const F& field) {
         const ChainScore result = copy.chain_score();
         if (result.score == 0) continue;
         const std::uint64_t size = c.positions->size();
-        finds.push_back(FoundChain<F>{result.score, result.chain, copy, {}, {}, {},
-                                      Connection{std::move(c.positions), size, c.puyotype}, 1});
+        finds.push_back(FoundChain<F>{
+            result.score, result.chain, copy, {}, {}, {}, Connection{std::move(c.positions), size, c.puyotype}, 1});
     }
     return finds;
 }
@@ -368,13 +375,13 @@ FoundChainList<F> ChainFinder::removal_search(const F& field) {
 extern template struct FoundChain<BitField>;
 extern template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
 extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
-                                                                                StopCheck);
+                                                                               StopCheck);
 extern template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 extern template BestFind ChainFinder::best_by_extend(const BitField&);
 extern template struct FoundChain<ArrayField>;
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend(const ArrayField&);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_extend_recursive(const ArrayField&, std::uint64_t,
-                                                                                  StopCheck);
+                                                                                 StopCheck);
 extern template FoundChainList<ArrayField> ChainFinder::find_by_removal(const ArrayField&);
 extern template BestFind ChainFinder::best_by_extend(const ArrayField&);
 

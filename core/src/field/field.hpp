@@ -82,10 +82,22 @@ public:
             return Err{FieldError{x, rotation}};
         Derived& f = self();
         switch (rotation) {
-            case Rotation::TOP: f.put(x, pair.axis()); f.put(x, pair.child()); break;
-            case Rotation::BOTTOM: f.put(x, pair.child()); f.put(x, pair.axis()); break;
-            case Rotation::LEFT: f.put(x, pair.axis()); f.put(x - 1, pair.child()); break;
-            case Rotation::RIGHT: f.put(x, pair.axis()); f.put(x + 1, pair.child()); break;
+            case Rotation::TOP:
+                f.put(x, pair.axis());
+                f.put(x, pair.child());
+                break;
+            case Rotation::BOTTOM:
+                f.put(x, pair.child());
+                f.put(x, pair.axis());
+                break;
+            case Rotation::LEFT:
+                f.put(x, pair.axis());
+                f.put(x - 1, pair.child());
+                break;
+            case Rotation::RIGHT:
+                f.put(x, pair.axis());
+                f.put(x + 1, pair.child());
+                break;
         }
         return {};
     }
@@ -226,18 +238,18 @@ private:
 // What a field supplies, and what the searches rely on it having.
 template <class F>
 concept FieldImpl = std::derived_from<F, FieldBase<F>> && std::copyable<F> && std::equality_comparable<F> &&
-                    requires(F f, const F& cf, std::uint64_t x, PuyoType t) {
-                        { cf.get(x, x) } -> std::same_as<PuyoType>;
-                        { f.set(x, x, t) } -> std::same_as<void>;
-                        { f.put(x, t) } -> std::same_as<std::optional<Position>>;
-                        { cf.get_height(x) } -> std::same_as<std::uint64_t>;
-                        { cf.has_type(t) } -> std::same_as<bool>;
-                        { f.vanish() } -> std::same_as<ConnectionList>;
-                        { f.drop() } -> std::same_as<void>;
-                        { cf.get_vanishable_connections() } -> std::same_as<ConnectionList>;
-                        { f.chain() } -> std::same_as<ChainResult>;
-                        { f.chain_score() } -> std::same_as<ChainScore>;
-                        { F::from_array_checks_sizes_first } -> std::convertible_to<bool>;
-                    };
+    requires(F f, const F& cf, std::uint64_t x, PuyoType t) {
+    { cf.get(x, x) } -> std::same_as<PuyoType>;
+    { f.set(x, x, t) } -> std::same_as<void>;
+    { f.put(x, t) } -> std::same_as<std::optional<Position>>;
+    { cf.get_height(x) } -> std::same_as<std::uint64_t>;
+    { cf.has_type(t) } -> std::same_as<bool>;
+    { f.vanish() } -> std::same_as<ConnectionList>;
+    { f.drop() } -> std::same_as<void>;
+    { cf.get_vanishable_connections() } -> std::same_as<ConnectionList>;
+    { f.chain() } -> std::same_as<ChainResult>;
+    { f.chain_score() } -> std::same_as<ChainScore>;
+    { F::from_array_checks_sizes_first } -> std::convertible_to<bool>;
+};
 
 }  // namespace tavik

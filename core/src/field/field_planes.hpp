@@ -25,8 +25,7 @@ struct FieldPlanes {
     Plane colours() const { return p2; }
 
     unsigned code_at(Plane cell) const {
-        return unsigned{cell.intersects(p0)} | unsigned{cell.intersects(p1)} << 1 |
-               unsigned{cell.intersects(p2)} << 2;
+        return unsigned{cell.intersects(p0)} | unsigned{cell.intersects(p1)} << 1 | unsigned{cell.intersects(p2)} << 2;
     }
     // The cells holding type code `code` (0..7).
     Plane cells_of(unsigned code) const {
@@ -46,8 +45,8 @@ struct FieldPlanes {
 struct ColourPairs {
     PlanePair red_blue, yellow_green;
 
-    explicit ColourPairs(const FieldPlanes& planes) : red_blue(split(planes, planes.p2.and_not(planes.p1))),
-                                                     yellow_green(split(planes, planes.p2 & planes.p1)) {}
+    explicit ColourPairs(const FieldPlanes& planes)
+        : red_blue(split(planes, planes.p2.and_not(planes.p1))), yellow_green(split(planes, planes.p2 & planes.p1)) {}
 
 private:
     static PlanePair split(const FieldPlanes& planes, Plane pair_cells) {

@@ -186,8 +186,7 @@ private:
 
 namespace masks {
 
-inline constexpr Plane FRAME =
-    Plane::from_lanes({0xFFFF, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0xFFFF});
+inline constexpr Plane FRAME = Plane::from_lanes({0xFFFF, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0x8001, 0xFFFF});
 // Columns 1..6, rows 2..14: the cells that count and fall.
 inline constexpr Plane COUNT_AREA = Plane::from_lanes({0, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0x3FFE, 0});
 // Columns 1..6, row 15: the floor under the cells that fall.

@@ -9,9 +9,7 @@ struct Position {
     std::uint64_t x = 0;
     std::uint64_t y = 0;
 
-    std::string debug() const {
-        return "Position { x: " + std::to_string(x) + ", y: " + std::to_string(y) + " }";
-    }
+    std::string debug() const { return "Position { x: " + std::to_string(x) + ", y: " + std::to_string(y) + " }"; }
     constexpr bool operator==(const Position&) const = default;
 };
 

@@ -90,7 +90,8 @@ public:
     // The entry of the field of slots[slot], and whether this call inserted it.
     std::pair<std::uint32_t, bool> insert(const Node* slots, std::uint32_t slot) {
         const Node& child = slots[slot];
-        for (std::size_t at = field_hash(child.field, child.pending) & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
+        for (std::size_t at = field_hash(child.field, child.pending) & (capacity_ - 1);;
+             at = (at + 1) & (capacity_ - 1)) {
             Entry& e = entries_[at];
             std::uint32_t state = e.state.load(std::memory_order_acquire);
             if (state < writing_ && e.state.compare_exchange_strong(state, writing_, std::memory_order_acquire)) {
@@ -127,8 +128,8 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 // The children of one parent into slots[22 * rank, 22 * rank + 22), each
 // field entered in the table and evaluated there when new.
 // Only hands [from, to) when a lone parent's children are shared out.
-void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots,
-            Born* born, FieldTable& table, std::size_t from = 0, std::size_t to = HANDS) {
+void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
+            FieldTable& table, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];

@@ -8,7 +8,7 @@
 namespace tavik {
 
 std::pair<std::uint64_t, std::uint64_t> ojama_from_score(std::uint64_t score, std::uint64_t carry,
-                                                        std::uint64_t target) {
+                                                         std::uint64_t target) {
     const std::uint64_t total = score + carry;
     return {total / target, total % target};
 }

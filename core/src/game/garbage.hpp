@@ -7,13 +7,13 @@
 
 namespace tavik {
 
-inline constexpr std::uint64_t OJAMA_RATE = 70;   // points per ojama
+inline constexpr std::uint64_t OJAMA_RATE = 70;  // points per ojama
 inline constexpr std::uint64_t MAX_OJAMA_DROP = 30;
 
 // (ojama, carry): (score + carry) / target ojama, the rest carried to the next
 // score. target must be positive.
 std::pair<std::uint64_t, std::uint64_t> ojama_from_score(std::uint64_t score, std::uint64_t carry = 0,
-                                                        std::uint64_t target = OJAMA_RATE);
+                                                         std::uint64_t target = OJAMA_RATE);
 
 // Drops min(count, 30) ojama: count / 6 full rows first, then the remainder in
 // distinct columns chosen from SplitMix64(seed) (partial Fisher-Yates over

@@ -41,7 +41,8 @@ constexpr Gather gather(std::size_t first_cell, std::size_t first_grid_row) {
 template <std::size_t Cells, std::size_t FirstGridRow>
 constexpr std::array<Gather, (Cells + 15) / 16> blocks() {
     std::array<Gather, (Cells + 15) / 16> out{};
-    for (std::size_t k = 0; k < out.size(); ++k) out[k] = gather(k + 1 < out.size() ? 16 * k : Cells - 16, FirstGridRow);
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k] = gather(k + 1 < out.size() ? 16 * k : Cells - 16, FirstGridRow);
     return out;
 }
 
@@ -49,8 +50,8 @@ constexpr std::size_t block_start(std::size_t k, std::size_t count, std::size_t 
     return k + 1 < count ? 16 * k : cells - 16;
 }
 
-constexpr auto SEEN = blocks<PLANE_BYTES, 2>();           // Python rows 1..13
-constexpr auto ALL = blocks<ALL_ROWS * COLUMNS, 1>();    // Python rows 0..13
+constexpr auto SEEN = blocks<PLANE_BYTES, 2>();        // Python rows 1..13
+constexpr auto ALL = blocks<ALL_ROWS * COLUMNS, 1>();  // Python rows 0..13
 
 // 0x01 in each byte whose cell is in the plane.
 __m128i block_bits(__m128i plane, const Gather& g) {
@@ -77,9 +78,9 @@ void write_field(const BitField& field, unsigned colours, std::uint8_t* out) {
 void write_types(const BitField& field, std::uint8_t* out) {
     const __m128i p0 = field.plane(0).raw(), p1 = field.plane(1).raw(), p2 = field.plane(2).raw();
     for (std::size_t k = 0; k < ALL.size(); ++k) {
-        const __m128i code = _mm_or_si128(block_bits(p0, ALL[k]),
-                                          _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1),
-                                                       _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
+        const __m128i code = _mm_or_si128(
+            block_bits(p0, ALL[k]),
+            _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1), _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
         store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS), code);
     }
 }

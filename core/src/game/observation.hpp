@@ -10,11 +10,11 @@
 
 namespace tavik::observation {
 
-inline constexpr std::size_t ROWS = 13;         // Python rows 1..13: row 0 is hidden from the player
+inline constexpr std::size_t ROWS = 13;  // Python rows 1..13: row 0 is hidden from the player
 inline constexpr std::size_t COLUMNS = 6;
-inline constexpr std::size_t ALL_ROWS = 14;     // Python rows 0..13
+inline constexpr std::size_t ALL_ROWS = 14;  // Python rows 0..13
 inline constexpr std::size_t PLANE_BYTES = ROWS * COLUMNS;
-inline constexpr unsigned MAX_COLOURS = 4;     // RED, BLUE, YELLOW, GREEN: the colours the bit field keeps
+inline constexpr unsigned MAX_COLOURS = 4;  // RED, BLUE, YELLOW, GREEN: the colours the bit field keeps
 
 // Bytes of one field's observation: `colours` colour planes, then ojama.
 constexpr std::size_t field_bytes(unsigned colours) { return (colours + 1) * PLANE_BYTES; }

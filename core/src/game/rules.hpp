@@ -20,9 +20,9 @@
 
 namespace tavik::rules {
 
-inline constexpr std::uint64_t SPAWN_X = 3;       // grid column of the spawn (Python column 2)
-inline constexpr std::uint64_t TOP_VISIBLE_Y = 3; // grid row of the top visible cell (Python row 2)
-inline constexpr std::uint64_t TOP_FUZZY_Y = 1;   // grid row removed after a placement (Python row 0)
+inline constexpr std::uint64_t SPAWN_X = 3;        // grid column of the spawn (Python column 2)
+inline constexpr std::uint64_t TOP_VISIBLE_Y = 3;  // grid row of the top visible cell (Python row 2)
+inline constexpr std::uint64_t TOP_FUZZY_Y = 1;    // grid row removed after a placement (Python row 0)
 inline constexpr std::uint64_t ALL_CLEAR_BONUS = 2100;
 
 // Columns a pair may travel through: bit x-1 set for grid column x.

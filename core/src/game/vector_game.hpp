@@ -25,9 +25,9 @@ struct VectorGameConfig {
 
 // Where one step writes, each array holding one entry per game.
 struct StepOutput {
-    std::uint8_t* field;    // games × observation::field_bytes(colours)
-    std::uint8_t* pairs;    // games × visible × 2 × colours
-    std::int8_t* mask;      // games × 22
+    std::uint8_t* field;  // games × observation::field_bytes(colours)
+    std::uint8_t* pairs;  // games × visible × 2 × colours
+    std::int8_t* mask;    // games × 22
     double* reward;
     bool* terminated;
     bool* truncated;
