@@ -2,6 +2,7 @@
 // A vector that keeps its first N elements inside itself, so the common short
 // case never allocates; more elements move to the heap.
 #include <cstdint>
+#include <algorithm>
 #include <initializer_list>
 #include <new>
 #include <utility>
@@ -41,6 +42,13 @@ public:
         return *this;
     }
     ~InlineVector() { release(); }
+
+    friend bool operator==(const InlineVector& a, const InlineVector& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
+    friend bool operator==(const InlineVector& a, const std::vector<T>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    }
 
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }

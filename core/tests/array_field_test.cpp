@@ -9,7 +9,7 @@ using testing_support::panic_text;
 
 namespace {
 
-std::vector<Position> positions(const Connection& c) { return *c.positions; }
+std::vector<Position> positions(const Connection& c) { return {c.positions->begin(), c.positions->end()}; }
 
 }  // namespace
 

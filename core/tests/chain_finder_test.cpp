@@ -357,7 +357,7 @@ template <class F>
 std::multiset<std::string> canonical(const FoundChainList<F>& finds) {
     std::multiset<std::string> out;
     for (const FoundChain<F>& f : finds) {
-        std::vector<Position> cells = *f.trigger.positions;
+        std::vector<Position> cells(f.trigger.positions->begin(), f.trigger.positions->end());
         std::sort(cells.begin(), cells.end(),
                   [](Position a, Position b) { return std::pair(a.x, a.y) < std::pair(b.x, b.y); });
         std::string text = f.debug();

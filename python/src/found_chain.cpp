@@ -33,7 +33,7 @@ PyObject* position_tuple(const Position& p) {
 PyObject* trigger(PyObject* self) {
     return entry([&] {
         BorrowShared<Find> find(self);
-        const std::optional<std::vector<Position>>& positions = find->trigger.positions;
+        const std::optional<GroupCells>& positions = find->trigger.positions;
         if (!positions) panic_unwrap_none();
         return to_list(*positions, position_tuple);
     });

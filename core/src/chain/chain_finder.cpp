@@ -144,7 +144,7 @@ FoundChainList<BitField> ChainFinder::removal_search(const BitField& field) {
         BitField copy = BitField::from_planes(left.p0, left.p1, left.p2);
         const ChainScore result = copy.chain_score();
         if (result.score == 0) return;
-        std::vector<Position> positions;
+        GroupCells positions;
         positions.reserve(group.popcount());
         group.for_each_cell([&](std::uint64_t x, std::uint64_t y) { positions.push_back({x, y}); });
         const std::uint64_t size = positions.size();

@@ -161,7 +161,7 @@ public:
     }
 
 private:
-    static const std::vector<Position>& positions_of(const Connection& c) {
+    static const GroupCells& positions_of(const Connection& c) {
         if (!c.positions) [[unlikely]]
             panic_unwrap_none();
         return *c.positions;
@@ -194,7 +194,9 @@ private:
     static void for_each_extension(const F& field, const CandidateSet& candidates, OnFind&& on_find);
 
     static Connection trigger(const Candidate& cand, const Drops& rest) {
-        return Connection{std::vector<Position>(rest.begin(), rest.begin() + cand.count), cand.count, cand.puyotype()};
+        GroupCells cells;
+        cells.append(cand.count, [&](std::size_t i) { return rest[i]; });
+        return Connection{std::move(cells), cand.count, cand.puyotype()};
     }
 
     // Asks the StopCheck once per POLL_EVERY ticks, so polling costs a counter.

@@ -318,7 +318,7 @@ ChainScore BitField::chain_score() {
 ConnectionList BitField::get_vanishable_connections() const {
     ConnectionList out;
     for_each_vanishable_group(planes(), [&](Plane group, unsigned code) {
-        std::vector<Position> positions;
+        GroupCells positions;
         positions.reserve(group.popcount());
         group.for_each_cell([&](std::uint64_t x, std::uint64_t y) { positions.push_back({x, y}); });
         const std::uint64_t size = positions.size();

@@ -6,13 +6,18 @@
 #include <vector>
 
 #include "field/position.hpp"
+#include "inline_vector.hpp"
 #include "puyotype.hpp"
 
 namespace tavik {
 
+// The cells of a group. A chain's trigger holds one to three cells: kept inline,
+// a find costs no allocation for them.
+using GroupCells = InlineVector<Position, 3>;
+
 struct Connection {
     // Cells in the order the producer found them; absent when it does not record cells.
-    std::optional<std::vector<Position>> positions;
+    std::optional<GroupCells> positions;
     std::uint64_t size = 0;
     PuyoType puyotype;
 
