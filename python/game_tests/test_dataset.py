@@ -223,6 +223,14 @@ def test_unusable_folders_fail_before_any_work(tmp_path):
     with pytest.raises(ValueError, match="other arguments \\(games 3 != 10\\)"):
         dataset.generate(out, workers=0, **SMALL)
     assert _shard_bytes(out) == before
+    # A dataset begun by another tavik release is not continued by this one.
+    manifest_path = out / dataset.MANIFEST
+    manifest = json.loads(manifest_path.read_text())
+    manifest["arguments"]["versions"]["tavik"] = "0.0.1"
+    manifest_path.write_text(json.dumps(manifest))
+    with pytest.raises(ValueError, match="other arguments \\(versions"):
+        dataset.generate(out, workers=0, **{**SMALL, "games": 3})
+    assert _shard_bytes(out) == before
 
 
 def _command(*args, cwd):

@@ -170,7 +170,22 @@ def _plan(
         "max_turns": max_turns,
         "shard_games": shard_games,
         "visible": _VISIBLE,
+        # Another tavik may play or label differently, another pyarrow write other
+        # bytes: a rerun with either would mix shards of two kinds in one dataset.
+        "versions": _versions(),
     }
+
+
+def _versions() -> dict[str, str]:
+    import importlib.metadata
+
+    out = {}
+    for package in ("tavik", "pyarrow"):
+        try:
+            out[package] = importlib.metadata.version(package)
+        except importlib.metadata.PackageNotFoundError:
+            out[package] = "unknown"
+    return out
 
 
 def _table(cols: dict[str, Any]) -> Any:
