@@ -6,8 +6,13 @@ import sys
 import time
 
 CHILD = """
+import signal
 import sys
 from tavik import Field
+
+# A parent started in the background without job control hands SIGINT down
+# ignored, and Python then installs no KeyboardInterrupt handler: restore it.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 field = Field()
 for x, t in [(1, 4), (2, 5), (3, 6), (4, 7), (5, 4), (6, 5), (1, 5), (2, 6), (3, 7), (4, 4), (5, 5), (6, 6)]:
