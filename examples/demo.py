@@ -16,6 +16,7 @@ import sys
 
 import tavik
 from tavik import Field, Hand, Pair, PuyoType, Rotation
+from tavik_game.replay import vanishing_cells
 
 NINETEEN_CHAIN = (
     ".G.BRG GBRRYR RRYYBY RGYRBR YGYRBY YGBGYR GRBGYR BRBYBY RYYBYY BRBYBR BGBYRR YGBGBG RBGBGG"
@@ -138,33 +139,6 @@ def big_field(field: Field, marks: dict[tuple[int, int], str] | None = None, gho
         extra += " dark" if kind in DARK_TEXT else ""
         cells.append(f'<div class="c{extra}" style="background:{colour}">{name}</div>')
     return f'<div class="grid">{"".join(cells)}</div>'
-
-
-def vanishing_cells(field: Field) -> set[tuple[int, int]]:
-    """The cells the next step removes: groups of four or more in rows 2..13, and the ojama
-    beside them (row 1 included)."""
-    cells = field.to_array()
-    seen: set[tuple[int, int]] = set()
-    out: set[tuple[int, int]] = set()
-    for x in range(6):
-        for y in range(2, 14):
-            colour = cells[x][y]
-            if colour < PuyoType.RED or (x, y) in seen:
-                continue
-            group = [(x, y)]
-            seen.add((x, y))
-            for cx, cy in group:
-                for nx, ny in ((cx + 1, cy), (cx - 1, cy), (cx, cy + 1), (cx, cy - 1)):
-                    if 0 <= nx < 6 and 2 <= ny < 14 and (nx, ny) not in seen and cells[nx][ny] == colour:
-                        seen.add((nx, ny))
-                        group.append((nx, ny))
-            if len(group) >= 4:
-                out.update(group)
-    for cx, cy in list(out):
-        for nx, ny in ((cx + 1, cy), (cx - 1, cy), (cx, cy + 1), (cx, cy - 1)):
-            if 0 <= nx < 6 and 1 <= ny < 14 and cells[nx][ny] == PuyoType.OJAMA:
-                out.add((nx, ny))
-    return out
 
 
 def chain_steps_html(start: Field, trigger: set[tuple[int, int]] = frozenset()) -> list[str]:

@@ -110,15 +110,14 @@ def test_the_last_frame_of_every_move_is_the_games_field(seed):
 
 
 def test_the_demo_page_marks_the_trigger_and_shows_every_chain_step(tmp_path):
-    import importlib.util
+    import runpy
+    import types
     from pathlib import Path
 
     path = Path(__file__).resolve().parents[2] / "examples" / "demo.py"
     if not path.is_file():
         pytest.skip("the examples are not beside the tests")
-    spec = importlib.util.spec_from_file_location("demo", path)
-    demo = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(demo)
+    demo = types.SimpleNamespace(**runpy.run_path(str(path), run_name="demo"))
     out = tmp_path / "demo.html"
     # A vertical blue pair on two blues: find_chain drops the two missing blues.
     assert demo.main(["--html", str(out), "......", "......", "B.....", "B....."]) == 0
