@@ -4,6 +4,7 @@
 #include "game_module.hpp"
 #include "game/observation.hpp"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -11,14 +12,17 @@ namespace tavik::py {
 
 namespace {
 
+void check_item(PyObject* o, const char* what) {
+    if (!PyObject_TypeCheck(o, tavik_field_type()) && !PyObject_TypeCheck(o, game_type()))
+        raise(PyExc_TypeError, std::string(what) + " takes tavik.Field or Game items, got " + Py_TYPE(o)->tp_name);
+}
+
 // The field of a tavik.Field or of a Game, copied while borrowed.
 BitField field_of(PyObject* o, const char* what) {
+    check_item(o, what);
     if (PyObject_TypeCheck(o, tavik_field_type())) return copy_of<BitField>(o, tavik_field_type());
-    if (PyObject_TypeCheck(o, game_type())) {
-        BorrowShared<Game> game(o);
-        return game->field();
-    }
-    raise(PyExc_TypeError, std::string(what) + " takes tavik.Field or Game items, got " + Py_TYPE(o)->tp_name);
+    BorrowShared<Game> game(o);
+    return game->field();
 }
 
 unsigned colours_of(PyObject* o, const char* what) {
@@ -36,13 +40,25 @@ PyObject* new_u8_array(std::initializer_list<Py_ssize_t> shape) {
     if (!empty) {
         Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
         Ref e = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty"));
-        uint8 = Ref::steal(PyObject_GetAttrString(numpy.get(), "uint8")).release();
+        // The dtype object itself: numpy.empty converts the scalar type on every call.
+        Ref type = Ref::steal(PyObject_GetAttrString(numpy.get(), "uint8"));
+        Ref dtype = Ref::steal(PyObject_GetAttrString(numpy.get(), "dtype"));
+        uint8 = Ref::steal(PyObject_CallOneArg(dtype.get(), type.get())).release();
         empty = e.release();
     }
-    Ref dims = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
-    Py_ssize_t i = 0;
-    for (Py_ssize_t d : shape) PyTuple_SET_ITEM(dims.get(), i++, Ref::steal(PyLong_FromSsize_t(d)).release());
-    PyObject* args[] = {dims.get(), uint8};
+    // The last shape asked for is kept: a caller observes the same number of
+    // fields call after call, and building the tuple costs a tenth of the call.
+    // Like the two above, never released: the process may outlive the interpreter.
+    static std::array<Py_ssize_t, 4> last_shape{};
+    static PyObject* last_dims = nullptr;
+    if (!last_dims || !std::equal(shape.begin(), shape.end(), last_shape.begin(), last_shape.end())) {
+        Ref dims = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+        Py_ssize_t i = 0;
+        for (Py_ssize_t d : shape) PyTuple_SET_ITEM(dims.get(), i++, Ref::steal(PyLong_FromSsize_t(d)).release());
+        std::copy(shape.begin(), shape.end(), last_shape.begin());
+        Py_XSETREF(last_dims, dims.release());
+    }
+    PyObject* args[] = {last_dims, uint8};
     return Ref::steal(PyObject_Vectorcall(empty, args, 2, nullptr)).release();
 }
 
@@ -51,8 +67,12 @@ constexpr std::size_t RELEASE_FROM = 16;
 
 PyObject* observe_into(PyObject*, CallArgs args) {
     return entry([&] {
-        auto [fields_arg, colours_arg, out_arg] = parse(args, "observe()", "fields", "colours", "out");
-        const unsigned colours = colours_of(colours_arg, "observe()");
+        static PyObject* const four = PyLong_FromLong(4);  // a small int: cached, never fails
+        PyObject* a[] = {nullptr, four, Py_None};          // fields, colours, out
+        parse_with_defaults(args, "observe()", {"fields", "colours", "out"}, a);
+        PyObject* const fields_arg = a[0];
+        PyObject* const out_arg = a[2];
+        const unsigned colours = colours_of(a[1], "observe()");
         Ref seq = Ref::steal(PySequence_Fast(fields_arg, "observe() takes a list of tavik.Field or Game"));
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
@@ -64,11 +84,9 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         const std::size_t stride = observation::field_bytes(colours);
         if (static_cast<std::size_t>(n) < RELEASE_FROM) {
             // Every item is checked before the first byte is written.
-            std::array<BitField, RELEASE_FROM> fields;
-            for (Py_ssize_t i = 0; i < n; ++i) fields[static_cast<std::size_t>(i)] = field_of(items[i], "observe()");
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                observation::write_field(fields[static_cast<std::size_t>(i)], colours, bytes + i * stride);
-            }
+            for (Py_ssize_t i = 0; i < n; ++i) check_item(items[i], "observe()");
+            for (Py_ssize_t i = 0; i < n; ++i)
+                observation::write_field(field_of(items[i], "observe()"), colours, bytes + i * stride);
             return result.release();
         }
         std::vector<BitField> fields;
@@ -118,7 +136,7 @@ PyObject* field_from_types(PyObject*, CallArgs args) {
 
 void add_numpy_obs(PyObject* module) {
     static PyMethodDef functions[] = {
-        method<observe_into>("_observe"),
+        method<observe_into>("observe"),
         method<write_types>("_write_types"),
         method<field_from_types>("_field_from_types"),
         END_METHODS,

@@ -64,6 +64,29 @@ def test_observe_writes_into_out_and_reads_games(fields):
     assert tg.observe([]).shape == (0, 5, 13, 6)
 
 
+def test_observe_shapes_follow_each_call(fields):
+    # The native function keeps the last shape it made; a new count or colour count must not reuse it.
+    for n, colours in [(1, 4), (1, 4), (2, 4), (2, 3), (1, 4), (0, 3)]:
+        obs = tg.observe(fields[:n], colours)
+        assert obs.shape == (n, colours + 1, 13, 6)
+        np.testing.assert_array_equal(obs, tg.observe(fields[:n], colours=colours, out=np.empty_like(obs)))
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, text",
+    [
+        ((), {}, "missing required argument 'fields'"),
+        (([],), {"colour": 4}, "unexpected keyword argument 'colour'"),
+        (([], 4), {"colours": 4}, "multiple values for argument 'colours'"),
+        (([], 4, None, 1), {}, "at most 3 arguments"),
+        ((tavik.Field(),), {}, "list of tavik.Field or Game"),
+    ],
+)
+def test_observe_argument_errors(args, kwargs, text):
+    with pytest.raises(TypeError, match=text):
+        tg.observe(*args, **kwargs)
+
+
 @pytest.mark.parametrize(
     "out, error, text",
     [

@@ -303,11 +303,16 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
     into `out`, a writable int64 buffer of length 2 * len(fields)."""
 
 # ---------------------------------------------------------------- NumPy helpers (tavik_game.arrays)
-# Private: the public entries are tavik_game.observe, to_numpy and from_numpy.
+# tavik_game.observe is the native function itself; to_numpy and from_numpy wrap the
+# private writers below.
 
-def _observe(fields: Sequence[tavik.Field | Game], colours: int, out: Any) -> Any:
-    """The one-hot planes of each field (or game's field) written into `out`, a uint8 array of
-    shape (n, colours + 1, 13, 6), or into a new one when `out` is None; returns the array."""
+def observe(fields: Sequence[tavik.Field | Game], colours: int = 4, out: Any = None) -> Any:
+    """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
+
+    Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.
+    Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
+    C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
+    """
 
 def _write_types(field: tavik.Field, out: Any) -> None:
     """The field's type numbers written into `out`, a writable (14, 6) uint8 array."""

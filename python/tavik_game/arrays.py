@@ -5,7 +5,7 @@ NumPy is imported on first use, so the rules of tavik_game work without it.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Optional
 
 from . import _native
 
@@ -13,7 +13,6 @@ if TYPE_CHECKING:
     import numpy as np
     import tavik
 
-    from . import Game
 
 ROWS = 13      # Python rows 1..13: the player never sees row 0
 COLUMNS = 6
@@ -58,13 +57,7 @@ def from_numpy(array: Any) -> "tavik.Field":
     return _native._field_from_types(np.ascontiguousarray(a, dtype=np.uint8))
 
 
-def observe(
-    fields: "Sequence[Union[tavik.Field, Game]]", colours: int = 4, out: "Optional[np.ndarray]" = None
-) -> "np.ndarray":
-    """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
-
-    Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.
-    Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
-    C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
-    """
-    return _native._observe(fields, colours, out)
+# One field's observation costs about one chain() call of a long chain; a Python
+# wrapper would add a fifth to that, so the native function is the public one.
+# Its signature and documentation are in _native.pyi.
+observe = _native.observe
