@@ -1,6 +1,7 @@
 // Buffer checks of the arrays batch calls read and write.
 #include "buffer.hpp"
 
+#include <array>
 #include <utility>
 
 namespace tavik::py {
@@ -45,12 +46,12 @@ std::string_view bare_format(const char* format) {
 
 }  // namespace
 
-ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element,
-                         std::initializer_list<Py_ssize_t> shape, bool writable) {
+ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element, std::span<const Py_ssize_t> shape,
+                         bool writable) {
     const ElementInfo want = info(element);
     // Messages are built only on failure: this runs on every step of an environment.
     auto expected = [&] {
-        const std::vector<Py_ssize_t> dims(shape);
+        const std::vector<Py_ssize_t> dims(shape.begin(), shape.end());
         return std::string(writable ? "a C-contiguous writable " : "a C-contiguous ") + want.name + " array of shape " +
                shape_text(dims.data(), dims.size());
     };
@@ -69,7 +70,7 @@ ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element
     const bool type_ok =
         view_.itemsize == want.size && format.size() == 1 && want.codes.find(format[0]) != std::string_view::npos;
     bool shape_ok = static_cast<std::size_t>(view_.ndim) == shape.size();
-    for (std::size_t i = 0; shape_ok && i < shape.size(); ++i) shape_ok = view_.shape[i] == shape.begin()[i];
+    for (std::size_t i = 0; shape_ok && i < shape.size(); ++i) shape_ok = view_.shape[i] == shape[i];
     if (!type_ok || !shape_ok) {
         fail(std::string(what) + " must be " + expected() + ", got format '" + std::string(format) + "' of shape " +
              shape_text(view_.shape, static_cast<std::size_t>(view_.ndim)));
@@ -83,5 +84,31 @@ ArrayBuffer::~ArrayBuffer() {
 }
 
 ArrayBuffer::ArrayBuffer(ArrayBuffer&& o) noexcept : view_(o.view_), held_(std::exchange(o.held_, false)) {}
+
+PyObject* shape_tuple(std::span<const Py_ssize_t> shape) {
+    Ref dims = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+    Py_ssize_t i = 0;
+    for (Py_ssize_t d : shape) PyTuple_SET_ITEM(dims.get(), i++, Ref::steal(PyLong_FromSsize_t(d)).release());
+    return dims.release();
+}
+
+PyObject* new_array(PyObject* dims, Element element) {
+    // Never released: the process may outlive the interpreter.
+    static PyObject* empty = nullptr;
+    static std::array<PyObject*, 6> dtypes{};
+    if (!empty) {
+        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
+        Ref dtype = Ref::steal(PyObject_GetAttrString(numpy.get(), "dtype"));
+        std::array<PyObject*, 6> made{};
+        for (std::size_t e = 0; e < made.size(); ++e) {
+            Ref name = Ref::steal(PyUnicode_FromString(info(static_cast<Element>(e)).name));
+            made[e] = Ref::steal(PyObject_CallOneArg(dtype.get(), name.get())).release();
+        }
+        dtypes = made;
+        empty = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty")).release();
+    }
+    PyObject* args[] = {dims, dtypes[static_cast<std::size_t>(element)]};
+    return Ref::steal(PyObject_Vectorcall(empty, args, 2, nullptr)).release();
+}
 
 }  // namespace tavik::py

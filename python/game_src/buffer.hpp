@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +19,11 @@ enum class Element { U8, I8, BOOL, I32, I64, F64 };
 class ArrayBuffer {
 public:
     // `what` names the argument in errors, e.g. "observe(): out".
-    ArrayBuffer(PyObject* array, std::string_view what, Element element, std::initializer_list<Py_ssize_t> shape,
+    ArrayBuffer(PyObject* array, std::string_view what, Element element, std::span<const Py_ssize_t> shape,
                 bool writable);
+    ArrayBuffer(PyObject* array, std::string_view what, Element element, std::initializer_list<Py_ssize_t> shape,
+                bool writable)
+        : ArrayBuffer(array, what, element, std::span<const Py_ssize_t>(shape.begin(), shape.size()), writable) {}
     ~ArrayBuffer();
     ArrayBuffer(ArrayBuffer&& o) noexcept;
     ArrayBuffer(const ArrayBuffer&) = delete;
@@ -31,10 +35,19 @@ public:
         return static_cast<T*>(view_.buf);
     }
     Py_ssize_t length() const { return view_.shape ? view_.shape[0] : 0; }
+    PyObject* array() const { return view_.obj; }  // borrowed: the view holds it
 
 private:
     Py_buffer view_{};
     bool held_ = false;
 };
+
+// A shape as a tuple of ints, for new_array.
+PyObject* shape_tuple(std::span<const Py_ssize_t> shape);
+
+// numpy.empty(dims, dtype of `element`): NumPy is imported on the first call,
+// and the dtype objects are made once (numpy.empty converts a scalar type or a
+// name on every call, which costs as much as the allocation).
+PyObject* new_array(PyObject* dims, Element element);
 
 }  // namespace tavik::py

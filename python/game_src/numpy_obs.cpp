@@ -32,34 +32,18 @@ unsigned colours_of(PyObject* o, const char* what) {
     return static_cast<unsigned>(c);
 }
 
-// numpy.empty(shape, numpy.uint8), with NumPy imported on the first call:
-// the rules of the module never need it.
+// A new uint8 array of `shape`. The last shape asked for is kept: a caller
+// observes the same number of fields call after call, and building the tuple
+// costs a tenth of a one-field call.
 PyObject* new_u8_array(std::initializer_list<Py_ssize_t> shape) {
-    static PyObject* empty = nullptr;
-    static PyObject* uint8 = nullptr;
-    if (!empty) {
-        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-        Ref e = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty"));
-        // The dtype object itself: numpy.empty converts the scalar type on every call.
-        Ref type = Ref::steal(PyObject_GetAttrString(numpy.get(), "uint8"));
-        Ref dtype = Ref::steal(PyObject_GetAttrString(numpy.get(), "dtype"));
-        uint8 = Ref::steal(PyObject_CallOneArg(dtype.get(), type.get())).release();
-        empty = e.release();
-    }
-    // The last shape asked for is kept: a caller observes the same number of
-    // fields call after call, and building the tuple costs a tenth of the call.
-    // Like the two above, never released: the process may outlive the interpreter.
     static std::array<Py_ssize_t, 4> last_shape{};
-    static PyObject* last_dims = nullptr;
+    static PyObject* last_dims = nullptr;  // never released: the process may outlive the interpreter
     if (!last_dims || !std::equal(shape.begin(), shape.end(), last_shape.begin(), last_shape.end())) {
-        Ref dims = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
-        Py_ssize_t i = 0;
-        for (Py_ssize_t d : shape) PyTuple_SET_ITEM(dims.get(), i++, Ref::steal(PyLong_FromSsize_t(d)).release());
+        PyObject* dims = shape_tuple(std::span<const Py_ssize_t>(shape.begin(), shape.size()));
         std::copy(shape.begin(), shape.end(), last_shape.begin());
-        Py_XSETREF(last_dims, dims.release());
+        Py_XSETREF(last_dims, dims);
     }
-    PyObject* args[] = {last_dims, uint8};
-    return Ref::steal(PyObject_Vectorcall(empty, args, 2, nullptr)).release();
+    return new_array(last_dims, Element::U8);
 }
 
 // Below this many fields the writes take less time than handing the lock over.

@@ -7,6 +7,7 @@
 #include "game/observation.hpp"
 #include "game/vector_game.hpp"
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -18,7 +19,16 @@ struct VectorEnvCore {
     std::unique_ptr<VectorGame> games;
     std::vector<ArrayBuffer> buffers;  // kept for their acquired views
     StepOutput out;
+    // The shape of each output, then of the played flags; as tuples for fresh arrays.
+    std::vector<std::vector<Py_ssize_t>> shapes;
+    std::vector<Ref> dims;
 };
+
+// The outputs in StepOutput order, with their element types.
+constexpr std::array<Element, 8> OUTPUT_ELEMENTS = {Element::U8,   Element::U8,   Element::I8,   Element::F64,
+                                                    Element::BOOL, Element::BOOL, Element::BOOL, Element::I32};
+constexpr std::array<const char*, 8> OUTPUT_NAMES = {"field",      "pairs",     "mask",    "reward",
+                                                     "terminated", "truncated", "illegal", "chain"};
 
 std::uint64_t bounded(PyObject* o, const char* name, std::uint64_t low, std::uint64_t high) {
     const std::uint64_t v = to_u64(o);
@@ -48,6 +58,12 @@ std::vector<std::uint64_t> seeds_of(PyObject* o, std::size_t n, const char* what
     return seeds;
 }
 
+StepOutput output_of(const std::vector<ArrayBuffer>& b) {
+    return StepOutput{b[0].data<std::uint8_t>(), b[1].data<std::uint8_t>(), b[2].data<std::int8_t>(),
+                      b[3].data<double>(),       b[4].data<bool>(),         b[5].data<bool>(),
+                      b[6].data<bool>(),         b[7].data<std::int32_t>()};
+}
+
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry([&] {
         auto [n_arg, colours_arg, visible_arg, max_pairs_arg, threads_arg, autoreset_arg, entropy_arg, field_arg,
@@ -67,26 +83,25 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         const auto rows = static_cast<Py_ssize_t>(n);
         const auto c = static_cast<Py_ssize_t>(config.colours);
         VectorEnvCore core;
-        core.buffers.emplace_back(
-            field_arg, "field", Element::U8,
-            std::initializer_list<Py_ssize_t>{rows, c + 1, observation::ROWS, observation::COLUMNS}, true);
-        core.buffers.emplace_back(
-            pairs_arg, "pairs", Element::U8,
-            std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(config.visible), 2, c}, true);
-        core.buffers.emplace_back(mask_arg, "mask", Element::I8,
-                                  std::initializer_list<Py_ssize_t>{rows, static_cast<Py_ssize_t>(VectorGame::ACTIONS)},
-                                  true);
-        core.buffers.emplace_back(reward_arg, "reward", Element::F64, std::initializer_list<Py_ssize_t>{rows}, true);
-        core.buffers.emplace_back(terminated_arg, "terminated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows},
-                                  true);
-        core.buffers.emplace_back(truncated_arg, "truncated", Element::BOOL, std::initializer_list<Py_ssize_t>{rows},
-                                  true);
-        core.buffers.emplace_back(illegal_arg, "illegal", Element::BOOL, std::initializer_list<Py_ssize_t>{rows}, true);
-        core.buffers.emplace_back(chain_arg, "chain", Element::I32, std::initializer_list<Py_ssize_t>{rows}, true);
-        const std::vector<ArrayBuffer>& b = core.buffers;
-        core.out = StepOutput{b[0].data<std::uint8_t>(), b[1].data<std::uint8_t>(), b[2].data<std::int8_t>(),
-                              b[3].data<double>(),       b[4].data<bool>(),         b[5].data<bool>(),
-                              b[6].data<bool>(),         b[7].data<std::int32_t>()};
+        core.shapes = {
+            {rows, c + 1, observation::ROWS, observation::COLUMNS},
+            {rows, static_cast<Py_ssize_t>(config.visible), 2, c},
+            {rows, static_cast<Py_ssize_t>(VectorGame::ACTIONS)},
+            {rows},
+            {rows},
+            {rows},
+            {rows},
+            {rows},
+            {rows},  // the played flags
+        };
+        PyObject* const arrays[] = {field_arg,      pairs_arg,     mask_arg,    reward_arg,
+                                    terminated_arg, truncated_arg, illegal_arg, chain_arg};
+        for (std::size_t k = 0; k < core.shapes.size(); ++k) {
+            if (k < OUTPUT_ELEMENTS.size())
+                core.buffers.emplace_back(arrays[k], OUTPUT_NAMES[k], OUTPUT_ELEMENTS[k], core.shapes[k], true);
+            core.dims.push_back(Ref::steal(shape_tuple(core.shapes[k])));
+        }
+        core.out = output_of(core.buffers);
         core.games = std::make_unique<VectorGame>(n, config, threads, entropy);
         return new_object(type, std::move(core));
     });
@@ -106,24 +121,52 @@ PyObject* reset(PyObject* self, CallArgs args) {
     });
 }
 
+// step(actions, fresh) -> (field, pairs, mask, reward, terminated, truncated,
+// illegal, chain, played). With `fresh`, the outputs are new arrays the caller
+// may keep (written by the worker threads: a copy afterwards would be the
+// largest serial part of a step); without, the environment's own arrays.
+// `played` marks the games this step played rather than reset, or is None
+// when it reset them all.
 PyObject* step(PyObject* self, CallArgs args) {
     return entry([&] {
         BorrowExclusive<VectorEnvCore> core(self);
-        auto [actions_arg] = parse(args, "_VectorGame.step()", "actions");
+        auto [actions_arg, fresh_arg] = parse(args, "_VectorGame.step()", "actions", "fresh");
         VectorGame& games = *core->games;
+        const auto rows = static_cast<Py_ssize_t>(games.size());
         // A copy: another thread may write the caller's array while we step
         // without the lock. The borrow above refuses a second call on this object.
         std::vector<std::int64_t> actions;
         {
-            ArrayBuffer buffer(actions_arg, "step(): actions", Element::I64, {static_cast<Py_ssize_t>(games.size())},
-                               false);
+            ArrayBuffer buffer(actions_arg, "step(): actions", Element::I64, {rows}, false);
             const std::int64_t* first = buffer.data<std::int64_t>();
             actions.assign(first, first + games.size());
         }
         if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
-        const StepOutput out = core->out;
+
+        Ref result = Ref::steal(PyTuple_New(9));
+        std::vector<ArrayBuffer> fresh;
+        if (truth_argument(fresh_arg)) {
+            fresh.reserve(OUTPUT_ELEMENTS.size());
+            for (std::size_t k = 0; k < OUTPUT_ELEMENTS.size(); ++k) {
+                Ref array = Ref::steal(new_array(core->dims[k].get(), OUTPUT_ELEMENTS[k]));
+                fresh.emplace_back(array.get(), OUTPUT_NAMES[k], OUTPUT_ELEMENTS[k], core->shapes[k], true);
+                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), array.release());
+            }
+        } else {
+            for (std::size_t k = 0; k < core->buffers.size(); ++k)
+                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), Py_NewRef(core->buffers[k].array()));
+        }
+        const StepOutput out = fresh.empty() ? core->out : output_of(fresh);
+
+        Ref played = Ref::steal(new_array(core->dims.back().get(), Element::BOOL));
+        {
+            ArrayBuffer flags(played.get(), "played", Element::BOOL, core->shapes.back(), true);
+            if (!games.playing(flags.data<bool>())) played = Ref::borrow(Py_None);
+        }
+        PyTuple_SET_ITEM(result.get(), 8, played.release());
+
         Py_BEGIN_ALLOW_THREADS games.step(actions, out);
-        Py_END_ALLOW_THREADS return py_none();
+        Py_END_ALLOW_THREADS return result.release();
     });
 }
 

@@ -146,6 +146,36 @@ def test_vector_env_matches_gymnasiums_own_vector_env_of_single_envs(threads):
     ours.close()
 
 
+@pytest.mark.parametrize("threads", [1, 2])
+def test_vector_env_copies_are_kept_and_match_the_shared_arrays(threads):
+    """copy=True hands out new arrays at every step, which later steps leave alone; copy=False
+    reuses its own. Both play the same."""
+    n = 40
+    kept = TokopuyoVectorEnv(n, threads=threads, max_pairs=5)
+    shared = TokopuyoVectorEnv(n, threads=1, max_pairs=5, copy=False)
+    (obs, info), (s_obs, s_info) = kept.reset(seed=4), shared.reset(seed=4)
+    rng = np.random.default_rng(2)
+    history = []
+    for _ in range(12):
+        actions = np.argmax(rng.random((n, 22)) * info["action_mask"], axis=1)
+        step = kept.step(actions)
+        s_step = shared.step(actions)
+        for mine, theirs in zip(step[1:4], s_step[1:4]):
+            np.testing.assert_array_equal(mine, theirs)
+        for key in ("field", "pairs"):
+            np.testing.assert_array_equal(step[0][key], s_step[0][key])
+        assert sorted(step[4]) == sorted(s_step[4])
+        for key in step[4]:
+            np.testing.assert_array_equal(step[4][key], s_step[4][key])
+        assert s_step[0]["field"] is s_obs["field"] and s_step[4]["action_mask"] is s_info["action_mask"]
+        history.append((step, {k: v.copy() for k, v in step[0].items()}, step[1].copy()))
+        obs, info = step[0], step[4]
+    for step, obs_then, reward_then in history:
+        for key in ("field", "pairs"):
+            np.testing.assert_array_equal(step[0][key], obs_then[key])
+        np.testing.assert_array_equal(step[1], reward_then)
+
+
 @pytest.mark.parametrize(
     "call, error, text",
     [

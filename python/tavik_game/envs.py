@@ -251,21 +251,6 @@ class TokopuyoVectorEnv(VectorEnv):
         """A copy of sub-environment i's game (a `tavik_game.Game`)."""
         return self._core.game(i)
 
-    def _result(self, stepped):
-        """`stepped` marks the games that played (not reset) at this step; only they carry
-        `illegal` and `chain`, as Gymnasium's `_key` masks say."""
-        b = self._buffers
-        if self.copy:  # the ndarray method: np.copy's dispatch costs as much as a small copy
-            field, pairs, mask, reward = b.field.copy(), b.pairs.copy(), b.mask.copy(), b.reward.copy()
-            terminated, truncated = b.terminated.copy(), b.truncated.copy()
-            illegal, chain = b.illegal.copy(), b.chain.copy()
-        else:
-            field, pairs, mask, reward = b.field, b.pairs, b.mask, b.reward
-            terminated, truncated, illegal, chain = b.terminated, b.truncated, b.illegal, b.chain
-        info = {"action_mask": mask, "_action_mask": self._all}
-        if stepped is not None and stepped.any():
-            info.update(illegal=illegal, _illegal=stepped, chain=chain, _chain=stepped)
-        return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
 
     def reset(self, *, seed=None, options: Optional[Dict[str, Any]] = None):
         if seed is None:
@@ -280,8 +265,9 @@ class TokopuyoVectorEnv(VectorEnv):
         if seed is not None:
             self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
                 seed if isinstance(seed, int) else None)
-        obs, _, _, _, info = self._result(None)
-        return obs, info
+        b = self._buffers
+        field, pairs, mask = (b.field.copy(), b.pairs.copy(), b.mask.copy()) if self.copy else (b.field, b.pairs, b.mask)
+        return {"field": field, "pairs": pairs}, {"action_mask": mask, "_action_mask": self._all}
 
     def step(self, actions):
         a = np.asarray(actions)
@@ -291,9 +277,12 @@ class TokopuyoVectorEnv(VectorEnv):
             raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
         if a.dtype != np.int64 or not a.flags.c_contiguous:
             a = a.astype(np.int64)
-        stepped = ~(self._buffers.terminated | self._buffers.truncated)
-        self._core.step(a)
-        return self._result(stepped)
+        # Fresh arrays come from the step itself, written by its worker threads.
+        field, pairs, mask, reward, terminated, truncated, illegal, chain, played = self._core.step(a, self.copy)
+        info = {"action_mask": mask, "_action_mask": self._all}
+        if played is not None:
+            info.update(illegal=illegal, _illegal=played, chain=chain, _chain=played)
+        return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
 
     def render(self):
         if self.render_mode is None:

@@ -92,6 +92,12 @@ std::optional<std::string> VectorGame::check(std::span<const std::int64_t> actio
     return std::nullopt;
 }
 
+bool VectorGame::playing(bool* out) const {
+    bool any = false;
+    for (std::size_t i = 0; i < games_.size(); ++i) any |= out[i] = !games_[i].ended;
+    return any;
+}
+
 void VectorGame::step_one(std::size_t i, std::int64_t action, const StepOutput& out) {
     Slot& s = games_[i];
     double reward = 0;

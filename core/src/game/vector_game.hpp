@@ -52,6 +52,9 @@ public:
     // A reason to refuse the actions before anything changes: an action
     // outside 0..21, or (without autoreset) a game that is over.
     std::optional<std::string> check(std::span<const std::int64_t> actions) const;
+    // Marks in out[i] whether the next step plays game i (not resets it);
+    // true when it plays any.
+    bool playing(bool* out) const;
     // Plays actions[i] (checked) in game i, or resets the games whose episode
     // ended at the previous step. Safe to call without the interpreter.
     void step(std::span<const std::int64_t> actions, const StepOutput& out);
