@@ -49,8 +49,9 @@ def one_position(field: tavik.Field, depth: int) -> tuple[int, int]:
     return max(((f.score, f.chain) for f in field.find_chain_recursive(depth)), default=(0, 0))
 
 
-def cluster(workers: int) -> distributed.LocalCluster:
-    return distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0")
+def cluster(workers: int):
+    """A client of the LocalCluster the command starts itself, with its settings."""
+    return dataset._cluster(workers)
 
 
 def bench_generate(args: argparse.Namespace) -> None:
@@ -62,7 +63,7 @@ def bench_generate(args: argparse.Namespace) -> None:
     cpu_rates: dict[str, list[float]] = {name: [] for name in rates}
     overhead: list[float] = []
     shards: dict[str, bytes] = {}
-    with cluster(1) as c1, distributed.Client(c1) as one, cluster(2) as c2, distributed.Client(c2) as two:
+    with cluster(1) as one, cluster(2) as two:
         runs = {"loop": dict(workers=0), "1 worker": dict(client=one), "2 workers": dict(client=two)}
         with tempfile.TemporaryDirectory() as tmp:
             # A first round unmeasured: imports and caches in every worker.
@@ -112,7 +113,7 @@ def bench_label(args: argparse.Namespace) -> None:
     loop = [one_position(f, args.depth) for f in fields]
     t_loop = time.perf_counter() - t
 
-    with cluster(2) as c2, distributed.Client(c2) as client:
+    with cluster(2) as client:
         dataset.label(fields[:100], args.depth, client=client)  # warm the workers
         # Median of five: one run lasts a fraction of a second on a shared machine.
         runs = []

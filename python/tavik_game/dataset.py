@@ -352,15 +352,33 @@ class _Progress:
         print(("\r" if self.tty else "") + line, end=end, file=sys.stderr, flush=True)
 
 
+# Settings of the cluster generate() starts itself. This process (scheduler and
+# client) and the workers share the machine's cores, so Dask's own background
+# work comes out of the positions per second: the workers' sampling profiler
+# (a stack walk every 10 ms), compression of shards Parquet has already
+# compressed, and event-loop ticks and heartbeats at their defaults of a few
+# tens of milliseconds, cost a tenth of the CPU of a two-worker run together.
+_LOCAL_CLUSTER_CONFIG = {
+    "distributed.worker.profile.enabled": False,
+    "distributed.comm.compression": False,
+    "distributed.admin.tick.interval": "1s",
+    "distributed.client.heartbeat": "5s",
+    "distributed.worker.memory.monitor-interval": "1s",
+    # Tasks of equal size, queued on the scheduler: nothing for stealing to balance.
+    "distributed.scheduler.work-stealing": False,
+}
+
+
 @contextlib.contextmanager
 def _cluster(workers: int | None) -> Iterator[Any]:
+    import dask
     import distributed
 
     n = workers or os.cpu_count() or 1
     # One single-threaded process per core: the searches release the
     # interpreter lock, but Parquet encoding and task handling do not.
     # The dashboard on a free port: the usual one may be taken by another cluster.
-    with distributed.LocalCluster(
+    with dask.config.set(_LOCAL_CLUSTER_CONFIG), distributed.LocalCluster(
         n_workers=n, threads_per_worker=1, processes=True, dashboard_address=":0"
     ) as cluster, distributed.Client(cluster) as client:
         yield client
