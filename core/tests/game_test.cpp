@@ -127,6 +127,32 @@ TEST(BeamBotTest, ChoosesTheSameHandsWhateverTheThreadsAndCallers) {
     EXPECT_EQ(b, alone);
 }
 
+TEST(BeamBotTest, RememberedEvaluationsChangeNoChoice) {
+    // A bot keeps the last search's evaluations for the next: a new bot for
+    // every move, and one bot taking turns between two games, must choose alike.
+    const std::vector<Hand> kept = hands_played(BeamBot(24, 3, 1), 11, 40);
+    Game g(11);
+    std::vector<Hand> fresh;
+    for (int i = 0; i < 40 && !g.over(); ++i) {
+        fresh.push_back(BeamBot(24, 3, 1).choose(g));
+        ASSERT_TRUE(g.play(fresh.back()));
+    }
+    EXPECT_EQ(fresh, kept);
+
+    const BeamBot turns(24, 3, 2);
+    Game a(11), b(12);
+    std::vector<Hand> played_a, played_b;
+    for (int i = 0; i < 40 && !(a.over() && b.over()); ++i) {
+        for (auto [game, played] : {std::pair{&a, &played_a}, std::pair{&b, &played_b}}) {
+            if (game->over()) continue;
+            played->push_back(turns.choose(*game));
+            ASSERT_TRUE(game->play(played->back()));
+        }
+    }
+    EXPECT_EQ(played_a, kept);
+    EXPECT_EQ(played_b, hands_played(BeamBot(24, 3, 1), 12, 40));
+}
+
 TEST(BeamBotTest, PlaysLegalHandsToTheEndOfCrowdedGames) {
     // Narrow beams lose games: every hand up to the last is legal.
     for (std::uint64_t seed = 0; seed < 4; ++seed) {

@@ -115,6 +115,60 @@ private:
     std::uint32_t writing_ = 0;
 };
 
+// Evaluations of one move's deeper levels, read by the next move: after the
+// hand is played, the next search's first two levels remake, for the most
+// part, fields the last one valued (the fields under the chosen hand that its
+// beam kept). Filled between levels on one thread; read by every thread.
+class EvaluationCache {
+public:
+    // Forgets every entry; room for `count` of them.
+    void reset(std::size_t count) {
+        std::size_t capacity = 64;
+        while (capacity < 3 * count / 2) capacity *= 2;
+        if (capacity > entries_.size() || stamp_ == ~std::uint32_t{0}) {
+            entries_.assign(std::max(capacity, entries_.size()), Entry{});
+            stamp_ = 0;
+        }
+        ++stamp_;
+        size_ = 0;
+        limit_ = entries_.size() * 3 / 4;
+    }
+
+    const std::int64_t* find(const BitField& field) const {
+        if (size_ == 0) return nullptr;
+        for (std::size_t at = field_hash(field, 0) & (entries_.size() - 1);; at = (at + 1) & (entries_.size() - 1)) {
+            const Entry& e = entries_[at];
+            if (e.stamp != stamp_) return nullptr;
+            if (e.field == field) return &e.evaluation;
+        }
+    }
+
+    // Full (three quarters taken) means the rest is left out: a lookup
+    // that misses only costs an evaluation.
+    void put(const BitField& field, std::int64_t evaluation) {
+        if (size_ >= limit_) return;
+        for (std::size_t at = field_hash(field, 0) & (entries_.size() - 1);; at = (at + 1) & (entries_.size() - 1)) {
+            Entry& e = entries_[at];
+            if (e.stamp != stamp_) {
+                e = {field, evaluation, stamp_};
+                ++size_;
+                return;
+            }
+            if (e.field == field) return;
+        }
+    }
+
+private:
+    struct Entry {
+        BitField field;
+        std::int64_t evaluation = 0;
+        std::uint32_t stamp = 0;  // the reset it was put after; an older one is free
+    };
+    std::vector<Entry> entries_;
+    std::uint32_t stamp_ = 0;
+    std::size_t size_ = 0, limit_ = 0;
+};
+
 // Runs work(begin, end) over [0, count) on the pool, or inline without one.
 template <class Work>
 void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
@@ -129,7 +183,7 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 // field entered in the table and evaluated there when new.
 // Only hands [from, to) when a lone parent's children are shared out.
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
-            FieldTable& table, std::size_t from = 0, std::size_t to = HANDS) {
+            FieldTable& table, const EvaluationCache* known, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];
@@ -146,7 +200,10 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
         const auto [entry, inserted] = table.insert(slots, child.made);
         record = {child.fired, entry};
-        if (inserted) table[entry].evaluation = BeamBot::evaluate(child.field);
+        if (inserted) {
+            const std::int64_t* value = known ? known->find(child.field) : nullptr;
+            table[entry].evaluation = value ? *value : BeamBot::evaluate(child.field);
+        }
     }
 }
 
@@ -163,6 +220,8 @@ struct Workspace {
     std::vector<std::uint32_t> kept;    // per table entry: its slot, or NONE
     std::vector<std::uint32_t> ranked;  // the entries kept, in slot order
     std::vector<Rank> order;
+    // The last search's evaluations, and this one's for the next.
+    EvaluationCache known, next_known;
 };
 
 }  // namespace
@@ -238,6 +297,8 @@ Hand BeamBot::choose(const Game& game) const {
     std::vector<std::uint32_t>& ranked = space->ranked;
     std::vector<Rank>& order = space->order;
 
+    std::swap(space->known, space->next_known);
+    space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);  // levels 1 and 2 at most
     beam.resize(1);
     beam[0].field = game.field();
     beam[0].pending = game.pending_bonus();
@@ -253,17 +314,24 @@ Hand BeamBot::choose(const Game& game) const {
         }
         table.reset(children);
         if (kept.size() < table.capacity()) kept.assign(table.capacity(), NONE);
-        // One parent per chunk: its 22 children take tens of microseconds. A
+        // Only the first two levels make fields the last search made.
+        const EvaluationCache* known = level < 2 ? &space->known : nullptr;
+        // Half a parent per chunk: its 11 hands take over ten microseconds, and
+        // a thread that ends the level early waits for at most one chunk. A
         // lone parent (the root) has its hands shared out two at a time.
         if (beam.size() == 1) {
             run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
-                expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, begin,
-                       end);
+                expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, known,
+                       begin, end);
             });
         } else {
-            run(pool, beam.size(), 1, [&](std::size_t begin, std::size_t end) {
-                for (std::size_t r = begin; r < end; ++r)
-                    expand(beam[r], r, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table);
+            constexpr std::size_t HALF = HANDS / 2;
+            run(pool, beam.size() * 2, 1, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t j = begin; j < end; ++j) {
+                    const std::size_t first = j % 2 * HALF;
+                    expand(beam[j / 2], j / 2, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(),
+                           table, known, first, first + HALF);
+                }
             });
         }
         // Equal fields are one node: the child with the most fired value,
@@ -283,9 +351,12 @@ Hand BeamBot::choose(const Game& game) const {
         if (ranked.empty()) break;  // every path loses here: keep the last level's best
         // Ranked on copies of the keys: comparing through the slots missed the cache.
         order.clear();
+        // The next search's levels 0 and 1 are this one's levels 1 and 2.
+        const bool remember = level >= 1 && level <= 2;
         for (std::uint32_t e : ranked) {
             const std::uint32_t s = kept[e];
             order.push_back({born[s].fired + table[e].evaluation, s});
+            if (remember) space->next_known.put(slots[s].field, table[e].evaluation);
             kept[e] = NONE;  // ready for the next level
         }
         const auto better = [](const Rank& a, const Rank& b) {
