@@ -380,7 +380,7 @@ def _cluster(workers: int | None) -> Iterator[Any]:
     # The dashboard on a free port: the usual one may be taken by another cluster.
     with dask.config.set(_LOCAL_CLUSTER_CONFIG), distributed.LocalCluster(
         n_workers=n, threads_per_worker=1, processes=True, dashboard_address=":0"
-    ) as cluster, distributed.Client(cluster) as client:
+    ) as cluster, distributed.Client(cluster, direct_to_workers=True) as client:
         yield client
 
 
