@@ -48,7 +48,7 @@ VectorGame::VectorGame(std::size_t games, VectorGameConfig config, std::size_t t
     games_.reserve(games);
     for (std::size_t i = 0; i < games; ++i) {
         const std::uint64_t seed = entropy[i];
-        games_.push_back(Slot{Game(seed, config.colours, config.visible), next_seed(seed), false});
+        games_.push_back(Slot{Game(seed, config.colours, config.visible), next_seed(seed), false, {}});
     }
 }
 
@@ -100,26 +100,20 @@ bool VectorGame::playing(bool* out) const {
 
 void VectorGame::step_one(std::size_t i, std::int64_t action, const StepOutput& out) {
     Slot& s = games_[i];
-    double reward = 0;
-    bool terminated = false, truncated = false, illegal = false;
-    std::int32_t chain = 0;
+    Outcome o;
     if (s.ended) {
         start(i, s.next_seed);  // next-step autoreset: the action is ignored
     } else if (!(s.game.legal_mask() >> action & 1)) {
-        illegal = terminated = true;
+        o.illegal = o.terminated = true;
     } else {
         const Move move = s.game.play_legal(Hand::enumerate()[static_cast<std::size_t>(action)]);
-        reward = static_cast<double>(move.score);
-        chain = static_cast<std::int32_t>(move.chain);
-        terminated = move.over;
-        truncated = !terminated && config_.max_pairs != 0 && s.game.turn() >= config_.max_pairs;
+        o.reward = static_cast<double>(move.score);
+        o.chain = static_cast<std::int32_t>(move.chain);
+        o.terminated = move.over;
+        o.truncated = !o.terminated && config_.max_pairs != 0 && s.game.turn() >= config_.max_pairs;
     }
-    s.ended = terminated || truncated;
-    out.reward[i] = reward;
-    out.terminated[i] = terminated;
-    out.truncated[i] = truncated;
-    out.illegal[i] = illegal;
-    out.chain[i] = chain;
+    s.ended = o.terminated || o.truncated;
+    s.outcome = o;
     write(i, out);
 }
 
@@ -128,6 +122,16 @@ void VectorGame::step(std::span<const std::int64_t> actions, const StepOutput& o
         for (std::size_t i = begin; i < end; ++i) step_one(i, actions[i], out);
     };
     pool_.run(games_.size(), CHUNK, work);
+    // The one-entry outputs on this thread: a chunk's 16 flags share a cache
+    // line with the next chunk's, which the other thread may be writing.
+    for (std::size_t i = 0; i < games_.size(); ++i) {
+        const Outcome& o = games_[i].outcome;
+        out.reward[i] = o.reward;
+        out.terminated[i] = o.terminated;
+        out.truncated[i] = o.truncated;
+        out.illegal[i] = o.illegal;
+        out.chain[i] = o.chain;
+    }
 }
 
 }  // namespace tavik

@@ -63,10 +63,17 @@ public:
     static std::uint64_t next_seed(std::uint64_t seed);
 
 private:
+    // What a step returns of one game besides its observation.
+    struct Outcome {
+        double reward = 0;
+        std::int32_t chain = 0;
+        bool terminated = false, truncated = false, illegal = false;
+    };
     struct Slot {
         Game game;
         std::uint64_t next_seed;
         bool ended;  // terminated or truncated at the last step
+        Outcome outcome;
     };
 
     void start(std::size_t i, std::uint64_t seed);
