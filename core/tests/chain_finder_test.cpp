@@ -476,10 +476,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BitFieldExtensionSearch,
                                          FieldKind{"WithObstacle", with_obstacle}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Columns added without a look-up still count for a later insert.
-TEST(CandidateSetTest, InsertAfterColumnsSkipsTheTriplesTheyAdded) {
+// Triples added without a look-up still count for a later insert.
+TEST(CandidateSetTest, InsertAfterInsertNewSkipsTheTriplesItAdded) {
     ChainFinder::CandidateSet set;
-    set.insert_columns(0b1010010, 2, PuyoType::RED);  // columns 1, 4 and 6
+    for (std::uint64_t x : {1, 4, 6}) set.insert_new(x, 2, PuyoType::RED);
     set.insert(4, 2, PuyoType::RED);
     set.insert(4, 1, PuyoType::RED);
     set.insert(6, 2, PuyoType::BLUE);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <new>
 #include <type_traits>
 
@@ -59,16 +60,35 @@ void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
     const Plane empty = planes.empty();
     const ColourPairs colours(planes);
     const SmallGroups pairs[2] = {small_groups(colours.red_blue), small_groups(colours.yellow_green)};
-    for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
-        const SmallGroups& g = pairs[(code - PuyoType::RED) >> 1];
-        const bool plane0_set = code & 1;  // BLUE or GREEN: the pair's second set
-        const PuyoType t = PuyoType::from_number_unchecked(code);
-        std::uint64_t count = 3;
-        for (const PlanePair& size : {g.ones, g.twos, g.threes}) {
-            const Plane cells = plane0_set ? size.second() : size.first();
-            // Empty cells above, left and right of the groups: a puyo dropped
-            // there joins one. Each (count, colour) comes once: no duplicates.
-            set.insert_columns(((cells.up() | cells.left() | cells.right()) & empty).columns(), count--, t);
+    // The columns of the candidates of each colour and count, eight bits to a
+    // kind, RED..GREEN and within a colour counts 3, 2, 1: kind k = 3 * colour
+    // + (3 - count) sits at bits 8k..8k + 7, so the set bits in order are the
+    // candidates in the set's order. One walk over two words mispredicts less
+    // than a walk per kind: about 65 against 120 ns per corpus field.
+    const auto open = [&](const PlanePair& groups, unsigned colour) -> std::uint64_t {
+        const Plane cells = colour % 2 ? groups.second() : groups.first();  // BLUE and GREEN: a pair's second set
+        // Empty cells above, left and right of the groups: a puyo dropped there joins one.
+        return ((cells.up() | cells.left() | cells.right()) & empty).columns();
+    };
+    std::uint64_t kinds[4];  // a colour's three kinds at bits 0, 8 and 16
+    for (unsigned colour = 0; colour < 4; ++colour) {
+        const SmallGroups& g = pairs[colour / 2];
+        kinds[colour] = open(g.ones, colour) | open(g.twos, colour) << 8 | open(g.threes, colour) << 16;
+    }
+    const std::uint64_t columns[2] = {kinds[0] | kinds[1] << 24 | kinds[2] << 48, kinds[2] >> 16 | kinds[3] << 8};
+    static constexpr auto KIND = [] {
+        std::array<std::array<std::uint8_t, 2>, 12> count_and_type{};
+        for (unsigned k = 0; k < 12; ++k)
+            count_and_type[k] = {static_cast<std::uint8_t>(3 - k % 3),
+                                 static_cast<std::uint8_t>(PuyoType::RED + k / 3)};
+        return count_and_type;
+    }();
+    for (unsigned word = 0; word < 2; ++word) {
+        for (std::uint64_t bits = columns[word]; bits; bits &= bits - 1) {
+            const unsigned bit = 64 * word + static_cast<unsigned>(std::countr_zero(bits));
+            const auto [count, type] = KIND[bit / 8];
+            // Each kind's columns come once: no triple twice.
+            set.insert_new(bit % 8, count, PuyoType::from_number_unchecked(type));
         }
     }
 }
@@ -171,16 +191,17 @@ BestFind ChainFinder::best_by_extend(const BitField& field, std::uint32_t column
     return best;
 }
 
-FoundChainList<BitField> ChainFinder::find_by_extend(const BitField& field) {
+// Flattened, so that the finds' emplace_back, over g++'s inlining limit, is
+// built into the candidate loop: 4% fewer instructions per search, and the
+// corpus overhead from 1.13 to 1.10 of the bare chains.
+[[gnu::flatten]] FoundChainList<BitField> ChainFinder::find_by_extend(const BitField& field) {
     CandidateSet candidates;
     collect_candidates(field, candidates);
     FoundChainList<BitField> finds;
     if (candidates.size() == 0) return finds;
     // Most candidates score (87% over the corpus): the list at the
-    // candidates' count is one allocation. At least 32, so that most
-    // searches ask malloc for one size and it hands back the chunk the last
-    // list freed (5% of the building of the finds).
-    finds.reserve(std::max<std::size_t>(candidates.size(), 32));
+    // candidates' count is one allocation.
+    finds.reserve(candidates.size());
     for_each_bit_extension(field, candidates, ALL_COLUMNS,
                            [&](const Candidate& cand, const Drops& rest, const ChainScore& r, const BitField& after) {
                                finds.emplace_back(FindInPlace{cand, rest, r, after});
