@@ -144,7 +144,8 @@ public:
             seen_[key / 64] |= bit;
             items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t.number()};
         }
-        // A triple the caller knows the set does not hold: no look-up.
+        // A triple the caller knows the set does not hold, added without the
+        // look-up; the next insert() rebuilds the look-up first.
         void insert_new(std::uint64_t x, std::uint64_t count, PuyoType t) {
             indexed_ = false;
             items_[size_++] = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(count), t.number()};
