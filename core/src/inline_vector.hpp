@@ -25,6 +25,12 @@ public:
         reserve(list.size());
         for (T& c : list) push_back(std::move(c));
     }
+    // n elements, the i-th made by make(i): built where it is to live, so an
+    // optional<InlineVector> takes it with std::in_place and moves nothing.
+    template <class Make>
+    InlineVector(std::size_t n, Make&& make) {
+        append(n, std::forward<Make>(make));
+    }
     InlineVector(const InlineVector& o) { assign(o.begin(), o.end()); }
     InlineVector(InlineVector&& o) noexcept { take(o); }
     InlineVector& operator=(const InlineVector& o) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "field/bit_field.hpp"
 
@@ -356,6 +358,35 @@ TEST(BitFieldTest, APuyoFallsIntoAMissingFloorCell) {
     EXPECT_EQ(c.get(3, 15), PuyoType::BLUE) << c.debug();
     EXPECT_EQ(c.get_num_puyos(), 0u);  // row 15 does not count
 }
+
+// Quiet: chain() would do nothing, and cells taken out let the rest fall freely.
+struct QuietCase {
+    const char* name;
+    std::vector<std::pair<Position, PuyoType::Value>> cells;
+    bool quiet;
+    friend void PrintTo(const QuietCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class BitFieldQuiet : public testing::TestWithParam<QuietCase> {};
+
+TEST_P(BitFieldQuiet, OnlyASettledFieldWithNothingToVanishOrStopAFall) {
+    BitField f;
+    for (const auto& [p, t] : GetParam().cells) f.set(p.x, p.y, t);
+    EXPECT_EQ(f.is_quiet(), GetParam().quiet) << f.debug();
+}
+
+constexpr PuyoType::Value R = PuyoType::RED;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BitFieldQuiet,
+    testing::Values(QuietCase{"Empty", {}, true},
+                    QuietCase{"ThreeOnTheFloor", {{{1, 14}, R}, {{2, 14}, R}, {{3, 14}, R}}, true},
+                    QuietCase{"FourOnTheFloor", {{{1, 14}, R}, {{2, 14}, R}, {{3, 14}, R}, {{4, 14}, R}}, false},
+                    QuietCase{"APuyoInTheAir", {{{2, 10}, R}}, false}, QuietCase{"RowOneOverAGap", {{{2, 1}, R}}, true},
+                    QuietCase{"AWallUnderAPuyo", {{{2, 14}, PuyoType::WALL}, {{2, 13}, R}}, false},
+                    QuietCase{"IronUnderAPuyo", {{{2, 14}, PuyoType::IRON}, {{2, 13}, R}}, true},
+                    QuietCase{"AGapInTheFloor", {{{2, 15}, PuyoType::EMPTY}, {{2, 14}, R}}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BitFieldTest, VanishableConnectionsTouchAnEmptyCell) {
     BitField single;

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "chain/chain_finder.hpp"
@@ -398,6 +399,111 @@ TEST(ChainFinderAgreement, ArrayAndBitFieldsFindTheSame) {
                   canonical(ChainFinder::find_by_extend_recursive(b, 2)));
         EXPECT_EQ(canonical(ChainFinder::find_by_removal(a)), canonical(ChainFinder::find_by_removal(b)));
     }
+}
+
+namespace {
+
+// Fields that take the bit field's own extension search down each of its ways.
+BitField heaps(std::mt19937& rng, unsigned ojama_in_four) {
+    BitField f;
+    for (std::uint64_t x = 1; x <= 6; ++x)
+        for (auto h = std::uniform_int_distribution<int>(0, 14)(rng); h > 0; --h)
+            f.put(x, rng() % 4 < ojama_in_four ? PuyoType(PuyoType::OJAMA)
+                                               : PuyoType::from_number_unchecked(PuyoType::RED + rng() % 4));
+    return f;
+}
+
+// Settled, up to row 1, with ojama beside groups to clear.
+BitField tall_settled(std::mt19937& rng) {
+    BitField f = heaps(rng, 1);
+    (void)f.chain();
+    return f;
+}
+
+// Cells anywhere in rows 1..14: holes, floating puyos, groups not yet vanished.
+BitField scattered(std::mt19937& rng) {
+    const PuyoType::Value kinds[] = {PuyoType::OJAMA, PuyoType::RED, PuyoType::BLUE, PuyoType::YELLOW, PuyoType::GREEN};
+    BitField f;
+    for (std::uint64_t x = 1; x <= 6; ++x)
+        for (std::uint64_t y = 1; y <= 14; ++y)
+            if (rng() % 2) f.set(x, y, kinds[rng() % 5]);
+    return f;
+}
+
+// Settled, with a WALL or IRON among the cells, or a cell of the floor gone.
+BitField with_obstacle(std::mt19937& rng) {
+    BitField f = heaps(rng, 0);
+    (void)f.chain();
+    const std::uint64_t x = 1 + rng() % 6;
+    const PuyoType::Value kinds[] = {PuyoType::WALL, PuyoType::IRON, PuyoType::EMPTY};
+    const PuyoType::Value kind = kinds[rng() % 3];
+    f.set(x, kind == PuyoType::EMPTY ? 15 : 2 + rng() % 13, kind);
+    return f;
+}
+
+struct FieldKind {
+    const char* name;
+    BitField (*make)(std::mt19937&);
+    friend void PrintTo(const FieldKind& k, std::ostream* os) { *os << k.name; }
+};
+
+class BitFieldExtensionSearch : public testing::TestWithParam<FieldKind> {};
+
+}  // namespace
+
+// The bit field's own extension search and best against the searches written
+// for any field, run on the same bit field: the same finds in the same order.
+TEST_P(BitFieldExtensionSearch, FindsWhatTheSearchForAnyFieldFinds) {
+    for (std::uint32_t seed = 1; seed <= 150; ++seed) {
+        std::mt19937 rng(seed);
+        const BitField f = GetParam().make(rng);
+        SCOPED_TRACE(f.debug());
+        const auto expected = ChainFinder::find_by_extend<BitField>(f);
+        EXPECT_EQ(debugs(ChainFinder::find_by_extend(f)), debugs(expected));
+        EXPECT_EQ(ChainFinder::best_by_extend(f), ChainFinder::best_by_extend<BitField>(f));
+        // Limited to columns 1, 3 and 6: the best of the finds there.
+        BestFind best;
+        for (const auto& find : expected)
+            if ((0b100101 >> (find.trigger.positions->front().x - 1) & 1) &&
+                std::pair(find.score, find.chain) > std::pair(best.score, best.chain))
+                best = {find.score, find.chain};
+        EXPECT_EQ(ChainFinder::best_by_extend(f, 0b100101), best);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BitFieldExtensionSearch,
+                         testing::Values(FieldKind{"TallSettled", tall_settled}, FieldKind{"Scattered", scattered},
+                                         FieldKind{"WithObstacle", with_obstacle}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Triples added without a look-up still count for a later insert.
+TEST(CandidateSetTest, InsertAfterInsertNewSkipsTheTriplesItAdded) {
+    ChainFinder::CandidateSet set;
+    for (std::uint64_t x : {1, 4, 6}) set.insert_new(x, 2, PuyoType::RED);
+    set.insert(4, 2, PuyoType::RED);
+    set.insert(4, 1, PuyoType::RED);
+    set.insert(6, 2, PuyoType::BLUE);
+    set.insert(1, 2, PuyoType::RED);
+    std::vector<std::tuple<int, int, int>> triples;
+    for (const ChainFinder::Candidate& c : set) triples.push_back({c.x, c.count, c.type});
+    const int red = PuyoType::RED, blue = PuyoType::BLUE;
+    EXPECT_EQ(triples, (std::vector<std::tuple<int, int, int>>{
+                           {1, 2, red}, {4, 2, red}, {6, 2, red}, {4, 1, red}, {6, 2, blue}}));
+}
+
+// The ojama beside the group vanishes from row 2, under a puyo in row 1 that
+// never falls: the chain ends with its first step, and counts it.
+TEST(ChainFinderBitField, ClearedRowTwoUnderRowOneEndsTheChain) {
+    const auto f = rows<BitField>({"B", "O", "R", "RB", "RG", "YB", "GY", "YB", "GY", "YB", "GY", "YB", "GY", "YB"});
+    ASSERT_TRUE(f.is_quiet());
+    const auto finds = ChainFinder::find_by_extend(f);
+    const auto* find = find_with_trigger(finds, trigger_at({{2, 3}}, PuyoType::RED));
+    ASSERT_NE(find, nullptr);
+    EXPECT_EQ(find->chain, 1u);
+    EXPECT_EQ(find->score, 40u);
+    EXPECT_EQ(find->field.get(1, 1), PuyoType::BLUE);
+    EXPECT_EQ(find->field.get(1, 2), PuyoType::EMPTY);
+    EXPECT_EQ(ChainFinder::best_by_extend(f, 0b10), (BestFind{40, 1}));
 }
 
 namespace {

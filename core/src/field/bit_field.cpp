@@ -315,6 +315,13 @@ ChainScore BitField::chain_score() {
     return result;
 }
 
+bool BitField::is_quiet() const {
+    const FieldPlanes p = planes();
+    if (!drops_freely(p) || !is_settled(p)) return false;
+    const ColourPairs pairs(p);
+    return (vanishing_cells(pairs.red_blue) | vanishing_cells(pairs.yellow_green)).is_empty();
+}
+
 ConnectionList BitField::get_vanishable_connections() const {
     ConnectionList out;
     for_each_vanishable_group(planes(), [&](Plane group, unsigned code) {

@@ -67,6 +67,10 @@ public:
     ChainScore chain_score();
     ChainStepResult step_chain(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
+    // Settled, with no group to vanish, on a whole floor with no WALL among the
+    // cells: chain() would end at once, and cells taken out let the rest fall
+    // by plain gravity. False for some fields that fire nothing (a wall inside).
+    bool is_quiet() const;
     // The cells holding type code `code` (0..7).
     Plane type_plane(unsigned code) const { return planes().cells_of(code); }
     FieldPlanes planes() const { return {planes_[0], planes_[1], planes_[2]}; }
