@@ -90,6 +90,18 @@ def best_ns(stmt, number: int, repeat: int) -> float:
     return min(timeit.Timer(stmt).repeat(repeat=repeat, number=number)) / number * 1e9
 
 
+def interleaved(blocks: dict, rounds: int) -> dict[str, float]:
+    """Per call (or per item): each block's fastest of `rounds` runs, the blocks run in turn."""
+    best = {name: float("inf") for name in blocks}
+    for _ in range(rounds):
+        for name, (fn, number, per) in blocks.items():
+            t = time.perf_counter()
+            for _ in range(number):
+                fn()
+            best[name] = min(best[name], (time.perf_counter() - t) / number / per * 1e9)
+    return best
+
+
 def single_rate(env, steps: int, seed: int) -> tuple[float, float, float]:
     """(steps per second inside step, steps per second of the whole loop, NaN). Reading the CPU
     clock is a system call of about a microsecond: too dear to wrap around one game's step."""
@@ -164,12 +176,16 @@ def main() -> None:
     if hasattr(os, "getloadavg"):  # the machine may be shared: say how busy it was
         print("load average at start: {:.1f} {:.1f} {:.1f}".format(*os.getloadavg()))
     nineteen = tavik.Field.from_str_array([r.replace(".", " ") for r in NINETEEN_CHAIN])
-    chain_ns = best_ns(lambda: nineteen.clone().chain(), 5_000, args.repeat)
     one = [nineteen]
     batch = [nineteen.clone() for _ in range(args.envs)]
     out = np.empty((args.envs, 5, 13, 6), np.uint8)
-    one_ns = best_ns(lambda: tg.observe(one), 5_000, args.repeat)
-    batch_ns = best_ns(lambda: tg.observe(batch, out=out), 200, args.repeat) / args.envs
+    # Short blocks in turn, many rounds: this machine's speed drifts over seconds, so blocks
+    # timed far apart compare different machines. Each figure is its fastest block.
+    blocks = {"chain": (lambda: nineteen.clone().chain(), 2_000, 1),
+              "one": (lambda: tg.observe(one), 2_000, 1),
+              "batch": (lambda: tg.observe(batch, out=out), 20, args.envs)}
+    ns = interleaved(blocks, 40 * args.repeat)
+    chain_ns, one_ns, batch_ns = ns["chain"], ns["one"], ns["batch"]
     print(f"19-chain clone().chain():          {chain_ns:8.1f} ns  (baseline)")
     print(f"observe([field]):                  {one_ns:8.1f} ns  {one_ns / chain_ns:5.2f} x chain")
     print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain\n")

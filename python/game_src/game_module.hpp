@@ -48,6 +48,7 @@ namespace tavik::py {
 // Parameters with defaults: out[i] keeps its value (a default, or nullptr for
 // a required parameter) unless the call passes names[i]. TypeError for
 // unknown, repeated, missing or too many arguments.
+inline constexpr std::size_t MAX_DEFAULTED = 16;
 void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,
                          PyObject** out);
 

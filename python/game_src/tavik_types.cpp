@@ -2,7 +2,9 @@
 // shared by the topic files.
 #include "python.hpp"
 #include "game_module.hpp"
+#include "panic.hpp"
 
+#include <bitset>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,7 +74,9 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
     if (static_cast<std::size_t>(args.npos) > count)
         raise(PyExc_TypeError, std::string(location) + " takes at most " + std::to_string(count) + " arguments (" +
                                    std::to_string(args.npos) + " given)");
-    std::vector<bool> given(count, false);
+    // On the stack: this runs on every call of the small functions.
+    std::bitset<MAX_DEFAULTED> given;
+    if (count > MAX_DEFAULTED) panic("parse_with_defaults: too many parameters");
     for (Py_ssize_t i = 0; i < args.npos; ++i) {
         out[i] = args.items[i];
         given[static_cast<std::size_t>(i)] = true;
