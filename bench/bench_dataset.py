@@ -29,6 +29,8 @@ except ImportError:  # not installed: a dev build in the clone
     from tavik_game import dataset
 import distributed  # noqa: E402
 
+import cores  # noqa: E402  (bench/cores.py, beside this script)
+
 import tavik  # noqa: E402
 
 
@@ -52,6 +54,15 @@ def one_position(field: tavik.Field, depth: int) -> tuple[int, int]:
 def cluster(workers: int):
     """A client of the LocalCluster the command starts itself, with its settings."""
     return dataset._cluster(workers)
+
+
+def plain_rate(games: int, bot: str, max_turns: int) -> float:
+    """Positions per second of generate() in a plain loop (in a process of its own)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        t = time.perf_counter()
+        rows = dataset.generate(Path(tmp, "out"), games=games, seed=1, bot=bot, max_turns=max_turns,
+                                workers=0)["rows"]
+        return rows / (time.perf_counter() - t)
 
 
 def bench_generate(args: argparse.Namespace) -> None:
@@ -98,6 +109,10 @@ def bench_generate(args: argparse.Namespace) -> None:
         print(f"  {name:10}: {med[name]:10.0f} positions/s   (runs: {', '.join(f'{x:.0f}' for x in v)})")
     print(f"  2 workers / 1 worker     : {med['2 workers'] / med['1 worker']:5.2f}x   (target >= 1.8)")
     print(f"  1 worker / plain loop    : {med['1 worker'] / med['loop']:5.2f}x   (target >= 0.95)")
+    # What the machine allows: two plain loops in two processes share nothing.
+    bound = cores.two_process_ratio(plain_rate, args.games // 2, args.bot, args.max_turns)
+    print(f"  two plain loops at once  : {bound:5.2f}x one (this machine's bound for this work); "
+          f"2 workers reach {med['2 workers'] / med['1 worker'] / bound:.0%} of it")
     print(f"  task overhead, 1 worker  : {100 * statistics.median(overhead):5.1f} % of the run outside task compute")
     cpu = {name: statistics.median(v) for name, v in cpu_rates.items()}
     print("  per CPU second (this process + workers):")

@@ -17,6 +17,7 @@ import argparse
 import statistics
 import time
 
+import cores  # bench/cores.py, beside this script
 import tavik
 import tavik_game as tg
 from tavik import Field, Hand, PuyoType, Rotation
@@ -128,6 +129,17 @@ def play_native(seed: int, pairs: int, bot: "tg.BeamBot") -> dict:
         game.play(bot.choose(game))
         moves += 1
     return {"moves": moves, "score": game.score, "max_chain": game.max_chain}
+
+
+def one_thread_rate(seeds: list[int], pairs: int, width: int) -> float:
+    """Moves per second of a one-thread bot over these games (run in a process of its own)."""
+    bot = tg.BeamBot(width=width, depth=3, threads=1)
+    moves, took = 0, 0.0
+    for seed in seeds:
+        results, t = timed(play_native, seed, pairs, bot)
+        moves += results["moves"]
+        took += t
+    return moves / took
 
 
 def summary(results: list[dict], elapsed: float) -> tuple[float, float, int]:
@@ -243,6 +255,10 @@ def main() -> None:
     print(f"  1 thread:  {one:.1f} moves/s, {one / py_rate:.1f}x the Python bot")
     print(f"  2 threads: {two:.1f} moves/s, {two / one:.2f}x 1 thread "
           f"(medians of {args.repeats} alternated runs; per run {', '.join(f'{r:.2f}' for r in pairs)})")
+    # What the machine allows: two one-thread bots in two processes share nothing at all.
+    bound = cores.two_process_ratio(one_thread_rate, seeds[:4], args.pairs, args.beam)
+    print(f"  two processes of 1 thread each: {bound:.2f}x one (this machine's bound for this work); "
+          f"2 threads reach {two / one / bound:.0%} of it")
 
 
 if __name__ == "__main__":

@@ -22,7 +22,6 @@ import os
 import statistics
 import sys
 import time
-import timeit
 
 # NumPy's BLAS threads spin after start-up and would compete with the vector environment's.
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
@@ -33,6 +32,7 @@ try:
 except ImportError as e:  # pragma: no cover
     sys.exit(f"bench_rl needs numpy and gymnasium ({e}); pip install 'tavik[rl]'")
 
+import cores  # bench/cores.py, beside this script
 import tavik
 import tavik_game as tg
 from tavik_game.envs import TokopuyoEnv, TokopuyoVectorEnv
@@ -86,10 +86,6 @@ class HandWrittenEnv(gym.Env):
         return obs, float(move.score), bool(move.over), False, info
 
 
-def best_ns(stmt, number: int, repeat: int) -> float:
-    return min(timeit.Timer(stmt).repeat(repeat=repeat, number=number)) / number * 1e9
-
-
 def interleaved(blocks: dict, rounds: int) -> dict[str, float]:
     """Per call (or per item): each block's fastest of `rounds` runs, the blocks run in turn."""
     best = {name: float("inf") for name in blocks}
@@ -138,6 +134,11 @@ def vector_rate(envs, steps: int, seed: int) -> tuple[float, float, float]:
         cpu += time.process_time() - c
     n = envs.num_envs * steps
     return n / inside, n / (time.perf_counter() - start), cpu / n * 1e9
+
+
+def one_thread_rate(n: int, steps: int) -> float:
+    """Steps per second inside step of a one-thread vector environment (in a process of its own)."""
+    return vector_rate(TokopuyoVectorEnv(n, threads=1), steps, 0)[0]
 
 
 class SingleLoop:
@@ -219,6 +220,10 @@ def main() -> None:
     print(f"\nTokopuyoVectorEnv threads=1 / SyncVectorEnv: {medians[names[2]] / medians[names[1]]:.1f}x")
     print(f"TokopuyoVectorEnv threads=2 / SyncVectorEnv: {medians[names[3]] / medians[names[1]]:.1f}x")
     print(f"2 threads / 1 thread: {medians[names[3]] / medians[names[2]]:.2f}x")
+    # What the machine allows: two one-thread environments in two processes share nothing.
+    bound = cores.two_process_ratio(one_thread_rate, n, fast_steps)
+    print(f"two processes of 1 thread each: {bound:.2f}x one (this machine's bound for this work); "
+          f"2 threads reach {medians[names[3]] / medians[names[2]] / bound:.0%} of it")
     # On a busy machine the wall-clock ratio shows how much of the other core was free; the CPU
     # time shows what the second thread costs in hand-off and waiting, which bounds the gain.
     cpu = {name: statistics.median(v[2] for v in runs[name]) for name in names[2:]}
