@@ -214,7 +214,11 @@ struct Rank {
 
 struct Workspace {
     std::unique_ptr<WorkerPool> pool;  // none for one thread
-    std::vector<Node> beam, slots;
+    std::vector<Node> beam;
+    // Two levels' children, in turn: the last two levels' stay readable to the end.
+    std::array<std::vector<Node>, 2> slots;
+    // Per buffer: the slot and evaluation of each distinct child of its level.
+    std::array<std::vector<std::pair<std::uint32_t, std::int64_t>>, 2> valued;
     std::vector<Born> born;
     FieldTable table;
     std::vector<std::uint32_t> kept;    // per table entry: its slot, or NONE
@@ -290,7 +294,6 @@ Hand BeamBot::choose(const Game& game) const {
     } give_back{*workspaces_, space};
     WorkerPool* const pool = space->pool.get();
     std::vector<Node>& beam = space->beam;
-    std::vector<Node>& slots = space->slots;
     std::vector<Born>& born = space->born;
     FieldTable& table = space->table;
     std::vector<std::uint32_t>& kept = space->kept;
@@ -298,7 +301,6 @@ Hand BeamBot::choose(const Game& game) const {
     std::vector<Rank>& order = space->order;
 
     std::swap(space->known, space->next_known);
-    space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);  // levels 1 and 2 at most
     beam.resize(1);
     beam[0].field = game.field();
     beam[0].pending = game.pending_bonus();
@@ -308,6 +310,9 @@ Hand BeamBot::choose(const Game& game) const {
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
         const std::size_t children = beam.size() * HANDS;
+        std::vector<Node>& slots = space->slots[level % 2];
+        std::vector<std::pair<std::uint32_t, std::int64_t>>& valued = space->valued[level % 2];
+        valued.clear();  // its slots are about to be overwritten
         if (slots.size() < children) {
             slots.resize(children);
             born.resize(children);
@@ -351,12 +356,10 @@ Hand BeamBot::choose(const Game& game) const {
         if (ranked.empty()) break;  // every path loses here: keep the last level's best
         // Ranked on copies of the keys: comparing through the slots missed the cache.
         order.clear();
-        // The next search's levels 0 and 1 are this one's levels 1 and 2.
-        const bool remember = level >= 1 && level <= 2;
         for (std::uint32_t e : ranked) {
             const std::uint32_t s = kept[e];
             order.push_back({born[s].fired + table[e].evaluation, s});
-            if (remember) space->next_known.put(slots[s].field, table[e].evaluation);
+            valued.push_back({s, table[e].evaluation});
             kept[e] = NONE;  // ready for the next level
         }
         const auto better = [](const Rank& a, const Rank& b) {
@@ -370,7 +373,20 @@ Hand BeamBot::choose(const Game& game) const {
         for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[order[k].made];
         chosen = beam[0].first;
     }
-    if (chosen >= 0) return Hand::enumerate()[static_cast<std::size_t>(chosen)];
+    if (chosen >= 0) {
+        // The next search starts from the chosen hand's field with the next
+        // pair: its first two levels remake fields of the last two levels
+        // here, and only those under the chosen hand.
+        space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);
+        for (std::size_t b = 0; b < 2; ++b) {
+            for (const auto& [s, evaluation] : space->valued[b]) {
+                const Node& node = space->slots[b][s];
+                if (node.first == chosen) space->next_known.put(node.field, evaluation);
+            }
+        }
+        return Hand::enumerate()[static_cast<std::size_t>(chosen)];
+    }
+    space->next_known.reset(0);
     // Every hand loses the game: play the first legal one (the spawn column
     // is free while the game goes on, so there is one).
     for (std::size_t i = 0; i < HANDS; ++i)
