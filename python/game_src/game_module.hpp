@@ -55,6 +55,11 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
 // An int argument in [low, high]: TypeError for a non-int, ValueError outside.
 std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
 
+// The items of a list, tuple or other sequence with a length, as
+// PySequence_Fast gives them; TypeError(`message`) for anything without one:
+// an endless iterable (a PairSequence, say) would be read until memory ran out.
+Ref sized_items(PyObject* o, const char* message);
+
 // The truth of an argument; its own error when its __bool__ raises.
 bool truth_argument(PyObject* o);
 

@@ -57,7 +57,7 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         PyObject* const fields_arg = a[0];
         PyObject* const out_arg = a[2];
         const unsigned colours = colours_of(a[1], "observe()");
-        Ref seq = Ref::steal(PySequence_Fast(fields_arg, "observe() takes a list of tavik.Field or Game"));
+        Ref seq = sized_items(fields_arg, "observe() takes a list of tavik.Field or Game");
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
         const std::initializer_list<Py_ssize_t> shape = {n, static_cast<Py_ssize_t>(colours + 1), observation::ROWS,

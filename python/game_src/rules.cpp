@@ -53,7 +53,7 @@ std::vector<std::size_t> hand_indices(PyObject* hands) {
         for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) out.push_back(i);
         return out;
     }
-    Ref seq = Ref::steal(PySequence_Fast(hands, "expand(): hands must be a sequence of tavik.Hand or None"));
+    Ref seq = sized_items(hands, "expand(): hands must be a sequence of tavik.Hand or None");
     const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
     for (Py_ssize_t k = 0; k < n; ++k) {
         const Hand h = hand_argument(PySequence_Fast_GET_ITEM(seq.get(), k), "expand() hands");

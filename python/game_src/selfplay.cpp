@@ -126,7 +126,7 @@ PyObject* label_fields(PyObject*, CallArgs args) {
     return entry([&] {
         auto [fields_arg, depth_arg, out_arg] = parse(args, "label_fields()", "fields", "depth", "out");
         const std::uint64_t depth = int_argument(depth_arg, "label_fields()", "depth", 1, 16);
-        Ref seq = Ref::steal(PySequence_Fast(fields_arg, "label_fields() takes a list of tavik.Field"));
+        Ref seq = sized_items(fields_arg, "label_fields() takes a list of tavik.Field");
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
         std::vector<BitField> fields;

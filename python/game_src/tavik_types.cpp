@@ -68,6 +68,16 @@ BitField field_argument(PyObject* o, const char* where) {
     return copy_of<BitField>(o, tavik_field_type());
 }
 
+Ref sized_items(PyObject* o, const char* message) {
+    if (!PyList_Check(o) && !PyTuple_Check(o)) {
+        if (PyObject_Length(o) < 0) {
+            PyErr_Clear();
+            raise(PyExc_TypeError, message);
+        }
+    }
+    return Ref::steal(PySequence_Fast(o, message));
+}
+
 void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,
                          PyObject** out) {
     const std::size_t count = names.size();

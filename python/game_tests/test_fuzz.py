@@ -273,3 +273,29 @@ def test_a_truth_value_that_raises_comes_out_as_it_is():
         tg.Move(1, 40, all_clear=TruthRaises())
     with pytest.raises(Boom):
         tg.Move(1, 40, over=TruthRaises())
+
+
+def _endless_consumers():
+    calls = [("expand", lambda s: tg.expand(tavik.Field(), tavik.Pair(4, 5), s))]
+    if numpy is not None:
+        calls.append(("observe", lambda s: tg.observe(s)))
+        try:
+            from tavik_game.envs import TokopuyoVectorEnv
+        except ImportError:  # no gymnasium
+            pass
+        else:
+            calls.append(("vector reset", lambda s: TokopuyoVectorEnv(2, threads=1).reset(seed=s)))
+    try:
+        from tavik_game import dataset
+    except ImportError:  # no dask or pyarrow
+        pass
+    else:
+        calls.append(("label", lambda s: dataset.label(s, 1)))
+    return calls
+
+
+@pytest.mark.parametrize("name, call", _endless_consumers(), ids=lambda v: v if isinstance(v, str) else "")
+def test_an_endless_sequence_is_refused_not_read(name, call):
+    # PairSequence indexes without end, so reading it as a list would fill the memory.
+    with pytest.raises(TypeError):
+        call(tg.PairSequence(1))

@@ -73,6 +73,8 @@ def _check_label_args(fields: object, depth: object) -> list[tavik.Field]:
         raise TypeError(f"depth must be an int, not {type(depth).__name__}")
     if depth < 1:
         raise ValueError(f"depth must be at least 1, got {depth}")
+    if not hasattr(fields, "__len__"):  # an endless iterable would be read until memory ran out
+        raise TypeError(f"fields must be a sequence of tavik.Field, not {type(fields).__name__}")
     fields = list(fields)  # type: ignore[call-overload]
     for i, f in enumerate(fields):
         if not isinstance(f, tavik.Field):

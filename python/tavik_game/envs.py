@@ -258,6 +258,8 @@ class TokopuyoVectorEnv(VectorEnv):
         elif isinstance(seed, int):
             seeds = [seed + i for i in range(self.num_envs)]
         else:
+            if not hasattr(seed, "__len__"):  # an endless iterable would be read until memory ran out
+                raise TypeError(f"seed must be an int or a sequence of ints, not {type(seed).__name__}")
             seeds = list(seed)
             if len(seeds) != self.num_envs:
                 raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
