@@ -313,10 +313,10 @@ Hand BeamBot::choose(const Game& game) const {
         std::vector<Node>& slots = space->slots[level % 2];
         std::vector<std::pair<std::uint32_t, std::int64_t>>& valued = space->valued[level % 2];
         valued.clear();  // its slots are about to be overwritten
-        if (slots.size() < children) {
-            slots.resize(children);
-            born.resize(children);
-        }
+        // Each grows on its own: the two slot buffers differ in size, and
+        // born serves both.
+        if (slots.size() < children) slots.resize(children);
+        if (born.size() < children) born.resize(children);
         table.reset(children);
         if (kept.size() < table.capacity()) kept.assign(table.capacity(), NONE);
         // Only the first two levels make fields the last search made.
