@@ -92,23 +92,49 @@ PyObject* shape_tuple(std::span<const Py_ssize_t> shape) {
     return dims.release();
 }
 
-PyObject* new_array(PyObject* dims, Element element) {
-    // Never released: the process may outlive the interpreter.
-    static PyObject* empty = nullptr;
-    static std::array<PyObject*, 6> dtypes{};
-    if (!empty) {
-        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-        Ref dtype = Ref::steal(PyObject_GetAttrString(numpy.get(), "dtype"));
-        std::array<PyObject*, 6> made{};
-        for (std::size_t e = 0; e < made.size(); ++e) {
+namespace {
+
+// numpy.empty, numpy.ndarray and the dtype objects, made once: converting a
+// scalar type or a name on every call costs as much as the allocation. Never
+// released: the process may outlive the interpreter.
+struct NumPy {
+    PyObject* empty;
+    PyObject* ndarray;
+    std::array<PyObject*, 6> dtypes;
+};
+
+const NumPy& numpy() {
+    static NumPy made{};
+    if (!made.empty) {
+        Ref module = Ref::steal(PyImport_ImportModule("numpy"));
+        Ref dtype = Ref::steal(PyObject_GetAttrString(module.get(), "dtype"));
+        NumPy n{};
+        for (std::size_t e = 0; e < n.dtypes.size(); ++e) {
             Ref name = Ref::steal(PyUnicode_FromString(info(static_cast<Element>(e)).name));
-            made[e] = Ref::steal(PyObject_CallOneArg(dtype.get(), name.get())).release();
+            n.dtypes[e] = Ref::steal(PyObject_CallOneArg(dtype.get(), name.get())).release();
         }
-        dtypes = made;
-        empty = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty")).release();
+        n.ndarray = Ref::steal(PyObject_GetAttrString(module.get(), "ndarray")).release();
+        n.empty = Ref::steal(PyObject_GetAttrString(module.get(), "empty")).release();
+        made = n;
     }
-    PyObject* args[] = {dims, dtypes[static_cast<std::size_t>(element)]};
-    return Ref::steal(PyObject_Vectorcall(empty, args, 2, nullptr)).release();
+    return made;
 }
+
+}  // namespace
+
+PyObject* new_array(PyObject* dims, Element element) {
+    const NumPy& np = numpy();
+    PyObject* args[] = {dims, np.dtypes[static_cast<std::size_t>(element)]};
+    return Ref::steal(PyObject_Vectorcall(np.empty, args, 2, nullptr)).release();
+}
+
+PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_t offset) {
+    const NumPy& np = numpy();
+    Ref at = Ref::steal(PyLong_FromSsize_t(offset));
+    PyObject* args[] = {dims, np.dtypes[static_cast<std::size_t>(element)], owner, at.get()};
+    return Ref::steal(PyObject_Vectorcall(np.ndarray, args, 4, nullptr)).release();
+}
+
+Py_ssize_t element_size(Element element) { return info(element).size; }
 
 }  // namespace tavik::py

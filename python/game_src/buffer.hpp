@@ -49,5 +49,10 @@ PyObject* shape_tuple(std::span<const Py_ssize_t> shape);
 // and the dtype objects are made once (numpy.empty converts a scalar type or a
 // name on every call, which costs as much as the allocation).
 PyObject* new_array(PyObject* dims, Element element);
+// numpy.ndarray(dims, dtype of `element`, owner, offset): an array over the
+// writable buffer `owner` exports, starting `offset` bytes in; it keeps
+// `owner` alive.
+PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_t offset);
+Py_ssize_t element_size(Element element);
 
 }  // namespace tavik::py

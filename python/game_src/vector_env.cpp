@@ -9,11 +9,77 @@
 
 #include <array>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace tavik::py {
 
 namespace {
+
+// Memory for the arrays of fresh steps, used again once they are dropped.
+// A caller usually drops a step's arrays by the next step, and the pool
+// steps every game on the same thread each time: memory used again is lines
+// the writing thread's cache still holds. Memory fresh from the allocator is
+// what the caller's own temporaries dirtied meanwhile, each line fetched
+// from the caller's core by the worker that writes it.
+class BlockStore {
+public:
+    explicit BlockStore(std::size_t size) : size_(size) {}
+    ~BlockStore() {
+        for (void* block : idle_) release(block);
+    }
+    BlockStore(const BlockStore&) = delete;
+    BlockStore& operator=(const BlockStore&) = delete;
+
+    void* take() {
+        if (idle_.empty()) return ::operator new(size_, ALIGNMENT);
+        void* block = idle_.back();
+        idle_.pop_back();
+        return block;
+    }
+    void give_back(void* block) {
+        if (idle_.size() < KEEP) {
+            idle_.push_back(block);
+        } else {
+            release(block);
+        }
+    }
+    std::size_t size() const { return size_; }
+
+private:
+    static constexpr std::align_val_t ALIGNMENT{64};
+    static constexpr std::size_t KEEP = 2;  // the step before the last may still be alive when the next begins
+    static void release(void* block) { ::operator delete(block, ALIGNMENT); }
+    std::size_t size_;
+    std::vector<void*> idle_;  // only touched with the interpreter lock held
+};
+
+// One fresh step's block, the buffer its arrays are views of: back to the
+// store when the last of them dies, even after the environment.
+struct StepMemory {
+    std::shared_ptr<BlockStore> store;
+    void* block;
+    explicit StepMemory(std::shared_ptr<BlockStore> s) : store(std::move(s)), block(store->take()) {}
+    StepMemory(StepMemory&& o) noexcept : store(std::move(o.store)), block(std::exchange(o.block, nullptr)) {}
+    StepMemory(const StepMemory&) = delete;
+    StepMemory& operator=(const StepMemory&) = delete;
+    StepMemory& operator=(StepMemory&&) = delete;
+    ~StepMemory() {
+        if (block) store->give_back(block);
+    }
+};
+
+int step_memory_buffer(PyObject* self, Py_buffer* view, int flags) {
+    const StepMemory& memory = as_object<StepMemory>(self)->value;
+    return PyBuffer_FillInfo(view, self, memory.block, static_cast<Py_ssize_t>(memory.store->size()), 0, flags);
+}
+
+PyTypeObject* step_memory_type() {
+    static LazyType lazy;
+    static PyBufferProcs buffer = {step_memory_buffer, nullptr};
+    return create_once<StepMemory>(lazy, "_StepMemory", "tavik_game._native._StepMemory",
+                                   [](PyTypeObject& t) { t.tp_as_buffer = &buffer; });
+}
 
 struct VectorEnvCore {
     std::unique_ptr<VectorGame> games;
@@ -22,6 +88,9 @@ struct VectorEnvCore {
     // The shape of each output, then of the played flags; as tuples for fresh arrays.
     std::vector<std::vector<Py_ssize_t>> shapes;
     std::vector<Ref> dims;
+    // Where each of those starts in a fresh step's block, a cache line apart.
+    std::vector<Py_ssize_t> offsets;
+    std::shared_ptr<BlockStore> blocks;
 };
 
 // The outputs in StepOutput order, with their element types.
@@ -96,11 +165,18 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         };
         PyObject* const arrays[] = {field_arg,      pairs_arg,     mask_arg,    reward_arg,
                                     terminated_arg, truncated_arg, illegal_arg, chain_arg};
+        Py_ssize_t block_size = 0;
         for (std::size_t k = 0; k < core.shapes.size(); ++k) {
+            const Element element = k < OUTPUT_ELEMENTS.size() ? OUTPUT_ELEMENTS[k] : Element::BOOL;
             if (k < OUTPUT_ELEMENTS.size())
-                core.buffers.emplace_back(arrays[k], OUTPUT_NAMES[k], OUTPUT_ELEMENTS[k], core.shapes[k], true);
+                core.buffers.emplace_back(arrays[k], OUTPUT_NAMES[k], element, core.shapes[k], true);
             core.dims.push_back(Ref::steal(shape_tuple(core.shapes[k])));
+            Py_ssize_t bytes = element_size(element);
+            for (Py_ssize_t d : core.shapes[k]) bytes *= d;
+            core.offsets.push_back(block_size);
+            block_size += (bytes + 63) / 64 * 64;
         }
+        core.blocks = std::make_shared<BlockStore>(static_cast<std::size_t>(block_size));
         core.out = output_of(core.buffers);
         core.games = std::make_unique<VectorGame>(n, config, threads, entropy);
         return new_object(type, std::move(core));
@@ -144,29 +220,49 @@ PyObject* step(PyObject* self, CallArgs args) {
         if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
 
         Ref result = Ref::steal(PyTuple_New(9));
-        std::vector<ArrayBuffer> fresh;
-        if (truth_argument(fresh_arg)) {
-            fresh.reserve(OUTPUT_ELEMENTS.size());
-            for (std::size_t k = 0; k < OUTPUT_ELEMENTS.size(); ++k) {
-                Ref array = Ref::steal(new_array(core->dims[k].get(), OUTPUT_ELEMENTS[k]));
-                fresh.emplace_back(array.get(), OUTPUT_NAMES[k], OUTPUT_ELEMENTS[k], core->shapes[k], true);
-                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), array.release());
-            }
-        } else {
+        if (!truth_argument(fresh_arg)) {
             for (std::size_t k = 0; k < core->buffers.size(); ++k)
                 PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), Py_NewRef(core->buffers[k].array()));
+            Ref played = Ref::steal(new_array(core->dims.back().get(), Element::BOOL));
+            // The array holds the memory: the view is only for its address.
+            bool* flags = ArrayBuffer(played.get(), "played", Element::BOOL, core->shapes.back(), true).data<bool>();
+            if (!games.playing(flags)) played = Ref::borrow(Py_None);
+            PyTuple_SET_ITEM(result.get(), 8, played.release());
+            Py_BEGIN_ALLOW_THREADS games.step(actions, core->out);
+            Py_END_ALLOW_THREADS return result.release();
         }
-        const StepOutput out = fresh.empty() ? core->out : output_of(fresh);
 
-        Ref played = Ref::steal(new_array(core->dims.back().get(), Element::BOOL));
-        {
-            ArrayBuffer flags(played.get(), "played", Element::BOOL, core->shapes.back(), true);
-            if (!games.playing(flags.data<bool>())) played = Ref::borrow(Py_None);
+        // Fresh arrays are views of one block, made while the other threads
+        // already step their games (it is the largest serial part of a step);
+        // this thread lets the interpreter go once they are made. Failing to
+        // make them (out of memory) happens after the step was played.
+        Ref memory = Ref::steal(new_object(step_memory_type(), StepMemory(core->blocks)));
+        std::byte* const block = static_cast<std::byte*>(as_object<StepMemory>(memory.get())->value.block);
+        auto at = [&](std::size_t k) { return block + core->offsets[k]; };
+        const StepOutput out{reinterpret_cast<std::uint8_t*>(at(0)), reinterpret_cast<std::uint8_t*>(at(1)),
+                             reinterpret_cast<std::int8_t*>(at(2)),  reinterpret_cast<double*>(at(3)),
+                             reinterpret_cast<bool*>(at(4)),         reinterpret_cast<bool*>(at(5)),
+                             reinterpret_cast<bool*>(at(6)),         reinterpret_cast<std::int32_t*>(at(7))};
+        const bool any_played = games.playing(reinterpret_cast<bool*>(at(8)));
+        PyThreadState* released = nullptr;
+        auto make_arrays = [&] {
+            for (std::size_t k = 0; k < core->offsets.size(); ++k) {
+                const Element element = k < OUTPUT_ELEMENTS.size() ? OUTPUT_ELEMENTS[k] : Element::BOOL;
+                PyObject* array = k == 8 && !any_played
+                                      ? Py_NewRef(Py_None)
+                                      : array_over(core->dims[k].get(), element, memory.get(), core->offsets[k]);
+                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), array);
+            }
+            released = PyEval_SaveThread();
+        };
+        try {
+            games.step(actions, out, make_arrays);
+        } catch (...) {
+            if (released) PyEval_RestoreThread(released);
+            throw;
         }
-        PyTuple_SET_ITEM(result.get(), 8, played.release());
-
-        Py_BEGIN_ALLOW_THREADS games.step(actions, out);
-        Py_END_ALLOW_THREADS return result.release();
+        PyEval_RestoreThread(released);
+        return result.release();
     });
 }
 

@@ -13,10 +13,6 @@ namespace tavik {
 
 namespace {
 
-// Chunks of this many games: small enough that a delayed thread leaves little
-// behind, large enough that the shared counter is touched rarely.
-constexpr std::size_t CHUNK = 16;
-
 // Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place.
 void write_mask(std::uint32_t legal, std::int8_t* out) {
     const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
@@ -44,11 +40,11 @@ std::uint64_t VectorGame::next_seed(std::uint64_t seed) {
 
 VectorGame::VectorGame(std::size_t games, VectorGameConfig config, std::size_t threads,
                        std::span<const std::uint64_t> entropy)
-    : config_(config), pool_(threads) {
+    : config_(config), ended_(games, 0), pool_(threads) {
     games_.reserve(games);
     for (std::size_t i = 0; i < games; ++i) {
         const std::uint64_t seed = entropy[i];
-        games_.push_back(Slot{Game(seed, config.colours, config.visible), next_seed(seed), false, {}});
+        games_.push_back(Slot{Game(seed, config.colours, config.visible), next_seed(seed)});
     }
 }
 
@@ -56,7 +52,7 @@ void VectorGame::start(std::size_t i, std::uint64_t seed) {
     Slot& s = games_[i];
     s.game = Game(seed, config_.colours, config_.visible);
     s.next_seed = next_seed(seed);
-    s.ended = false;
+    ended_[i] = false;
 }
 
 void VectorGame::write(std::size_t i, const StepOutput& out) const {
@@ -87,51 +83,40 @@ std::optional<std::string> VectorGame::check(std::span<const std::int64_t> actio
             return "action " + std::to_string(actions[i]) + " of environment " + std::to_string(i) +
                    " is outside 0..21 (an index into Hand.enumerate())";
         }
-        if (!config_.autoreset && games_[i].ended) return std::string("the episode is over: call reset()");
+        if (!config_.autoreset && ended_[i]) return std::string("the episode is over: call reset()");
     }
     return std::nullopt;
 }
 
 bool VectorGame::playing(bool* out) const {
     bool any = false;
-    for (std::size_t i = 0; i < games_.size(); ++i) any |= out[i] = !games_[i].ended;
+    for (std::size_t i = 0; i < games_.size(); ++i) any |= out[i] = !ended_[i];
     return any;
 }
 
 void VectorGame::step_one(std::size_t i, std::int64_t action, const StepOutput& out) {
     Slot& s = games_[i];
-    Outcome o;
-    if (s.ended) {
+    double reward = 0;
+    std::int32_t chain = 0;
+    bool terminated = false, truncated = false, illegal = false;
+    if (ended_[i]) {
         start(i, s.next_seed);  // next-step autoreset: the action is ignored
     } else if (!(s.game.legal_mask() >> action & 1)) {
-        o.illegal = o.terminated = true;
+        illegal = terminated = true;
     } else {
         const Move move = s.game.play_legal(Hand::enumerate()[static_cast<std::size_t>(action)]);
-        o.reward = static_cast<double>(move.score);
-        o.chain = static_cast<std::int32_t>(move.chain);
-        o.terminated = move.over;
-        o.truncated = !o.terminated && config_.max_pairs != 0 && s.game.turn() >= config_.max_pairs;
+        reward = static_cast<double>(move.score);
+        chain = static_cast<std::int32_t>(move.chain);
+        terminated = move.over;
+        truncated = !terminated && config_.max_pairs != 0 && s.game.turn() >= config_.max_pairs;
     }
-    s.ended = o.terminated || o.truncated;
-    s.outcome = o;
+    ended_[i] = terminated || truncated;
+    out.reward[i] = reward;
+    out.terminated[i] = terminated;
+    out.truncated[i] = truncated;
+    out.illegal[i] = illegal;
+    out.chain[i] = chain;
     write(i, out);
-}
-
-void VectorGame::step(std::span<const std::int64_t> actions, const StepOutput& out) {
-    auto work = [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) step_one(i, actions[i], out);
-    };
-    pool_.run(games_.size(), CHUNK, work);
-    // The one-entry outputs on this thread: a chunk's 16 flags share a cache
-    // line with the next chunk's, which the other thread may be writing.
-    for (std::size_t i = 0; i < games_.size(); ++i) {
-        const Outcome& o = games_[i].outcome;
-        out.reward[i] = o.reward;
-        out.terminated[i] = o.terminated;
-        out.truncated[i] = o.truncated;
-        out.illegal[i] = o.illegal;
-        out.chain[i] = o.chain;
-    }
 }
 
 }  // namespace tavik

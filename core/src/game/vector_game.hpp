@@ -57,23 +57,34 @@ public:
     bool playing(bool* out) const;
     // Plays actions[i] (checked) in game i, or resets the games whose episode
     // ended at the previous step. Safe to call without the interpreter.
-    void step(std::span<const std::int64_t> actions, const StepOutput& out);
+    void step(std::span<const std::int64_t> actions, const StepOutput& out) {
+        step(actions, out, [] {});
+    }
+    // As step, calling meanwhile() on this thread while the pool's other
+    // threads step their games (see WorkerPool::run).
+    template <class Meanwhile>
+    void step(std::span<const std::int64_t> actions, const StepOutput& out, Meanwhile&& meanwhile) {
+        // Every thread writes its own games' entries: the pool keeps a game on
+        // the same thread from step to step, so only the lines where two
+        // threads' shares meet are written from both.
+        auto work = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) step_one(i, actions[i], out);
+        };
+        pool_.run(games_.size(), CHUNK, work, meanwhile);
+    }
 
     // The seed chain of a game: the seed of the episode after one seeded s.
     static std::uint64_t next_seed(std::uint64_t seed);
 
 private:
-    // What a step returns of one game besides its observation.
-    struct Outcome {
-        double reward = 0;
-        std::int32_t chain = 0;
-        bool terminated = false, truncated = false, illegal = false;
-    };
+    // Chunks of this many games: small enough that a delayed thread leaves
+    // little behind, large enough that the chunk counters are touched rarely.
+    static constexpr std::size_t CHUNK = 16;
+
+    // What only the thread stepping a game touches.
     struct Slot {
         Game game;
         std::uint64_t next_seed;
-        bool ended;  // terminated or truncated at the last step
-        Outcome outcome;
     };
 
     void start(std::size_t i, std::uint64_t seed);
@@ -82,6 +93,10 @@ private:
 
     VectorGameConfig config_;
     std::vector<Slot> games_;
+    // Whether each game's episode ended at the last step (terminated or
+    // truncated): apart from the slots, because the calling thread reads them
+    // all between steps and would pull every slot's line away from its thread.
+    std::vector<std::uint8_t> ended_;
     WorkerPool pool_;
 };
 
