@@ -25,6 +25,8 @@ from gymnasium.vector import VectorEnv
 from . import _native
 from .arrays import COLUMNS, PAIR_SLOTS, ROWS, to_numpy
 
+_INT64 = np.dtype(np.int64)  # NumPy's own int64 arrays share this one dtype object
+
 try:
     from gymnasium.vector import AutoresetMode
 
@@ -245,7 +247,7 @@ class TokopuyoVectorEnv(VectorEnv):
             num_envs, colours, visible, _check_max_pairs(max_pairs), self.threads, True
         )
         self._all = np.ones(num_envs, np.bool_)
-        self._actions = np.zeros(num_envs, np.int64)
+        self._shape = (num_envs,)
 
     def game(self, i: int):
         """A copy of sub-environment i's game (a `tavik_game.Game`)."""
@@ -272,18 +274,26 @@ class TokopuyoVectorEnv(VectorEnv):
         return {"field": field, "pairs": pairs}, {"action_mask": mask, "_action_mask": self._all}
 
     def step(self, actions):
-        a = np.asarray(actions)
-        if a.dtype.kind not in "iu":
-            raise TypeError(f"step() needs integer actions, got dtype {a.dtype}")
-        if a.shape != (self.num_envs,):
-            raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
-        if a.dtype != np.int64 or not a.flags.c_contiguous:
-            a = a.astype(np.int64)
+        # The usual call passes an int64 array of the right shape, which the native step checks
+        # itself; anything else is checked and converted here first.
+        a = actions
+        if type(a) is not np.ndarray or a.dtype is not _INT64 or a.shape != self._shape:
+            a = np.asarray(actions)
+            if a.dtype.kind not in "iu":
+                raise TypeError(f"step() needs integer actions, got dtype {a.dtype}")
+            if a.shape != (self.num_envs,):
+                raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
+            if a.dtype != np.int64:
+                a = a.astype(np.int64)
+        if not a.flags.c_contiguous:
+            a = np.ascontiguousarray(a)
         # Fresh arrays come from the step itself, written by its worker threads.
         field, pairs, mask, reward, terminated, truncated, illegal, chain, played = self._core.step(a, self.copy)
-        info = {"action_mask": mask, "_action_mask": self._all}
-        if played is not None:
-            info.update(illegal=illegal, _illegal=played, chain=chain, _chain=played)
+        if played is None:
+            info = {"action_mask": mask, "_action_mask": self._all}
+        else:
+            info = {"action_mask": mask, "_action_mask": self._all, "illegal": illegal, "_illegal": played,
+                    "chain": chain, "_chain": played}
         return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
 
     def render(self):

@@ -43,6 +43,15 @@ struct Node {
 struct Born {
     std::int64_t fired;
     std::uint32_t entry;  // the child's field in the level's FieldTable; NONE for no child
+    std::uint8_t first;   // as the node's
+};
+
+// A distinct child of a level, as the next search's cache wants it: which
+// nodes are under the chosen hand is known without reading them.
+struct Valued {
+    std::uint32_t slot;
+    std::uint8_t first;
+    std::int64_t evaluation;
 };
 
 std::int64_t fired_value(const rules::MoveResult& move) {
@@ -104,6 +113,11 @@ public:
             if (other.field == child.field && other.pending == child.pending)
                 return {static_cast<std::uint32_t>(at), false};
         }
+    }
+
+    // Asks for the line of the entry `child`'s insertion starts at.
+    void prefetch(const Node& child) const {
+        __builtin_prefetch(&entries_[field_hash(child.field, child.pending) & (capacity_ - 1)], 1);
     }
 
     Entry& operator[](std::uint32_t i) { return entries_[i]; }
@@ -185,10 +199,14 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
             FieldTable& table, const EvaluationCache* known, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
+    // First every child, asking for its table entry's line: the other
+    // threads insert all over the table, so most entries are on another
+    // core's cache, and fetching them one insertion at a time cost more than
+    // making the children.
+    std::uint32_t made = 0;
     for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];
-        Born& record = born[rank * HANDS + i];
-        record.entry = NONE;
+        born[rank * HANDS + i].entry = NONE;
         if (!(mask >> i & 1)) continue;
         child.field = parent.field;
         rules::place_legal(child.field, Hand::enumerate()[i], pair);
@@ -198,8 +216,13 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         child.fired = parent.fired + fired_value(move);
         child.made = static_cast<std::uint32_t>(rank * HANDS + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
+        table.prefetch(child);
+        made |= std::uint32_t{1} << i;
+    }
+    for (std::uint32_t left = made; left; left &= left - 1) {
+        const Node& child = slots[rank * HANDS + static_cast<std::size_t>(std::countr_zero(left))];
         const auto [entry, inserted] = table.insert(slots, child.made);
-        record = {child.fired, entry};
+        born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
             const std::int64_t* value = known ? known->find(child.field) : nullptr;
             table[entry].evaluation = value ? *value : BeamBot::evaluate(child.field);
@@ -218,7 +241,7 @@ struct Workspace {
     // Two levels' children, in turn: the last two levels' stay readable to the end.
     std::array<std::vector<Node>, 2> slots;
     // Per buffer: the slot and evaluation of each distinct child of its level.
-    std::array<std::vector<std::pair<std::uint32_t, std::int64_t>>, 2> valued;
+    std::array<std::vector<Valued>, 2> valued;
     std::vector<Born> born;
     FieldTable table;
     std::vector<std::uint32_t> kept;    // per table entry: its slot, or NONE
@@ -311,7 +334,7 @@ Hand BeamBot::choose(const Game& game) const {
         const Pair pair = game.pair(level);
         const std::size_t children = beam.size() * HANDS;
         std::vector<Node>& slots = space->slots[level % 2];
-        std::vector<std::pair<std::uint32_t, std::int64_t>>& valued = space->valued[level % 2];
+        std::vector<Valued>& valued = space->valued[level % 2];
         valued.clear();  // its slots are about to be overwritten
         // Each grows on its own: the two slot buffers differ in size, and
         // born serves both.
@@ -359,7 +382,7 @@ Hand BeamBot::choose(const Game& game) const {
         for (std::uint32_t e : ranked) {
             const std::uint32_t s = kept[e];
             order.push_back({born[s].fired + table[e].evaluation, s});
-            valued.push_back({s, table[e].evaluation});
+            valued.push_back({s, born[s].first, table[e].evaluation});
             kept[e] = NONE;  // ready for the next level
         }
         const auto better = [](const Rank& a, const Rank& b) {
@@ -379,9 +402,8 @@ Hand BeamBot::choose(const Game& game) const {
         // here, and only those under the chosen hand.
         space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);
         for (std::size_t b = 0; b < 2; ++b) {
-            for (const auto& [s, evaluation] : space->valued[b]) {
-                const Node& node = space->slots[b][s];
-                if (node.first == chosen) space->next_known.put(node.field, evaluation);
+            for (const Valued& v : space->valued[b]) {
+                if (v.first == chosen) space->next_known.put(space->slots[b][v.slot].field, v.evaluation);
             }
         }
         return Hand::enumerate()[static_cast<std::size_t>(chosen)];
