@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <vector>
 
 #include "game/worker_pool.hpp"
@@ -47,5 +48,23 @@ TEST(WorkerPoolTest, LateWorkersNeverTouchAFinishedJob) {
         };
         pool.run(count, 4, work);
         for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(visits[i].load(), 1) << "round " << round << ", index " << i;
+    }
+}
+
+// The caller's own work runs once, beside the job; when it throws, the job
+// still finishes before the exception leaves (the job reads the caller's frame).
+TEST(WorkerPoolTest, MeanwhileRunsOnceAndItsExceptionWaitsForTheJob) {
+    for (std::size_t threads : {1u, 2u}) {
+        WorkerPool pool(threads);
+        std::vector<std::atomic<int>> visits(300);
+        auto work = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) visits[i].fetch_add(1);
+        };
+        int calls = 0;
+        pool.run(visits.size(), 4, work, [&] { ++calls; });
+        EXPECT_EQ(calls, 1);
+        EXPECT_THROW(pool.run(visits.size(), 4, work, [] { throw std::runtime_error("meanwhile"); }),
+                     std::runtime_error);
+        for (const std::atomic<int>& v : visits) ASSERT_EQ(v.load(), 2) << threads << " threads";
     }
 }

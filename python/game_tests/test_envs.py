@@ -146,9 +146,10 @@ def test_vector_env_matches_gymnasiums_own_vector_env_of_single_envs(threads):
     ours.close()
 
 
-@pytest.mark.parametrize("threads", [1, 2])
-def test_vector_env_copies_are_kept_and_match_the_shared_arrays(threads):
-    """copy=True hands out new arrays at every step, which later steps leave alone; copy=False
+@pytest.mark.parametrize("threads, keep_every", [(1, 1), (2, 1), (2, 3)])
+def test_vector_env_copies_are_kept_and_match_the_shared_arrays(threads, keep_every):
+    """copy=True hands out new arrays at every step, which later steps leave alone, also once the
+    steps between are dropped (their memory is used again) and the environment is gone; copy=False
     reuses its own. Both play the same."""
     n = 40
     kept = TokopuyoVectorEnv(n, threads=threads, max_pairs=5)
@@ -168,12 +169,32 @@ def test_vector_env_copies_are_kept_and_match_the_shared_arrays(threads):
         for key in step[4]:
             np.testing.assert_array_equal(step[4][key], s_step[4][key])
         assert s_step[0]["field"] is s_obs["field"] and s_step[4]["action_mask"] is s_info["action_mask"]
-        history.append((step, {k: v.copy() for k, v in step[0].items()}, step[1].copy()))
+        if len(history) % keep_every == 0:
+            history.append((step, {k: v.copy() for k, v in step[0].items()}, step[1].copy()))
+        else:
+            history.append(None)
         obs, info = step[0], step[4]
-    for step, obs_then, reward_then in history:
+        del step
+    del kept, obs, info
+    for entry in filter(None, history):
+        step, obs_then, reward_then = entry
         for key in ("field", "pairs"):
             np.testing.assert_array_equal(step[0][key], obs_then[key])
         np.testing.assert_array_equal(step[1], reward_then)
+
+
+@pytest.mark.parametrize(
+    "form",
+    [list, lambda a: a.astype(np.int32), lambda a: a.astype(">i8"), lambda a: np.repeat(a, 2)[::2]],
+    ids=["list", "int32", "big-endian", "strided"],
+)
+def test_vector_env_takes_actions_in_any_integer_form(form):
+    actions = np.array([0, 5, 21, 3], np.int64)
+    plain, other = TokopuyoVectorEnv(4, threads=2), TokopuyoVectorEnv(4, threads=2)
+    plain.reset(seed=9), other.reset(seed=9)
+    for want, got in zip(plain.step(actions)[1:4], other.step(form(actions))[1:4]):
+        np.testing.assert_array_equal(want, got)
+    assert [plain.game(i) for i in range(4)] == [other.game(i) for i in range(4)]
 
 
 @pytest.mark.parametrize(

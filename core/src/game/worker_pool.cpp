@@ -63,8 +63,14 @@ void WorkerPool::take_chunks(std::size_t home) {
 
 void WorkerPool::run_job(const Job& job, Call meanwhile) {
     if (workers_.empty() || job.count <= job.chunk) {
-        meanwhile.call(meanwhile.context);
+        std::exception_ptr failed;
+        try {
+            meanwhile.call(meanwhile.context);
+        } catch (...) {
+            failed = std::current_exception();  // as below: the job is done either way
+        }
         if (job.count) job.call(job.context, 0, job.count);
+        if (failed) std::rethrow_exception(failed);
         return;
     }
     job_ = &job;
