@@ -33,38 +33,27 @@ struct ElementOf;
 template <>
 struct ElementOf<std::uint8_t> {
     static constexpr Element value = Element::U8;
-    static constexpr const char* dtype = "uint8";
 };
 template <>
 struct ElementOf<std::int8_t> {
     static constexpr Element value = Element::I8;
-    static constexpr const char* dtype = "int8";
 };
 template <>
 struct ElementOf<std::int32_t> {
     static constexpr Element value = Element::I32;
-    static constexpr const char* dtype = "int32";
 };
 template <>
 struct ElementOf<std::int64_t> {
     static constexpr Element value = Element::I64;
-    static constexpr const char* dtype = "int64";
 };
 
-// numpy.empty((rows, width) or (rows,), dtype) filled from `values`.
+// A new (rows, width) array, or (rows,) without a width, filled from `values`.
 template <class T>
-PyObject* column_array(PyObject* numpy_empty, const std::vector<T>& values, Py_ssize_t rows, Py_ssize_t width) {
-    Ref shape = Ref::steal(width ? Py_BuildValue("(nn)", rows, width) : Py_BuildValue("(n)", rows));
-    Ref dtype = Ref::steal(PyUnicode_FromString(ElementOf<T>::dtype));
-    PyObject* args[] = {shape.get(), dtype.get()};
-    Ref array = Ref::steal(PyObject_Vectorcall(numpy_empty, args, 2, nullptr));
-    if (width) {
-        ArrayBuffer out(array.get(), "play_games()", ElementOf<T>::value, {rows, width}, true);
-        if (!values.empty()) std::memcpy(out.data<T>(), values.data(), values.size() * sizeof(T));
-    } else {
-        ArrayBuffer out(array.get(), "play_games()", ElementOf<T>::value, {rows}, true);
-        if (!values.empty()) std::memcpy(out.data<T>(), values.data(), values.size() * sizeof(T));
-    }
+PyObject* column_array(const std::vector<T>& values, Py_ssize_t rows, Py_ssize_t width) {
+    const std::vector<Py_ssize_t> shape = width ? std::vector<Py_ssize_t>{rows, width} : std::vector<Py_ssize_t>{rows};
+    Ref array = Ref::steal(new_array(Ref::steal(shape_tuple(shape)).get(), ElementOf<T>::value));
+    ArrayBuffer out(array.get(), "play_games()", ElementOf<T>::value, shape, true);
+    if (!values.empty()) std::memcpy(out.data<T>(), values.data(), values.size() * sizeof(T));
     return array.release();
 }
 
@@ -96,26 +85,23 @@ PyObject* play_games(PyObject*, CallArgs args) {
         selfplay::Columns c;
         without_lock([&] { c = selfplay::play_games(o); });
 
-        Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
-        Ref empty = Ref::steal(PyObject_GetAttrString(numpy.get(), "empty"));
         const auto n = static_cast<Py_ssize_t>(c.positions());
         Ref result = Ref::steal(PyDict_New());
         auto put = [&](const char* name, PyObject* array) {
             Ref a = Ref::steal(array);
             if (PyDict_SetItemString(result.get(), name, a.get()) < 0) throw_python_error();
         };
-        PyObject* e = empty.get();
-        put("game", column_array(e, c.game, n, 0));
-        put("turn", column_array(e, c.turn, n, 0));
-        put("field", column_array(e, c.field, n, static_cast<Py_ssize_t>(selfplay::FIELD_CELLS)));
-        put("pairs", column_array(e, c.pairs, n, static_cast<Py_ssize_t>(2 * o.visible)));
-        put("hand", column_array(e, c.hand, n, 0));
-        put("move_chain", column_array(e, c.move_chain, n, 0));
-        put("move_score", column_array(e, c.move_score, n, 0));
-        put("label_score", column_array(e, c.label_score, n, 0));
-        put("label_chain", column_array(e, c.label_chain, n, 0));
-        put("game_score", column_array(e, c.game_score, n, 0));
-        put("game_turns", column_array(e, c.game_turns, n, 0));
+        put("game", column_array(c.game, n, 0));
+        put("turn", column_array(c.turn, n, 0));
+        put("field", column_array(c.field, n, static_cast<Py_ssize_t>(selfplay::FIELD_CELLS)));
+        put("pairs", column_array(c.pairs, n, static_cast<Py_ssize_t>(2 * o.visible)));
+        put("hand", column_array(c.hand, n, 0));
+        put("move_chain", column_array(c.move_chain, n, 0));
+        put("move_score", column_array(c.move_score, n, 0));
+        put("label_score", column_array(c.label_score, n, 0));
+        put("label_chain", column_array(c.label_chain, n, 0));
+        put("game_score", column_array(c.game_score, n, 0));
+        put("game_turns", column_array(c.game_turns, n, 0));
         return result.release();
     });
 }
