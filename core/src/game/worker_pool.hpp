@@ -71,7 +71,7 @@ private:
 
     std::vector<std::thread> workers_;
     const Job* job_ = nullptr;
-    std::unique_ptr<Share[]> shares_;  // one per thread, the caller's first
+    std::unique_ptr<Share[]> shares_;           // one per thread, the caller's first
     std::atomic<std::uint64_t> generation_{0};  // bumped to start a job; all ones to stop
     // The top bit: the job takes helpers; the rest: workers inside it. The
     // caller closes it once no chunk is left and waits only for those inside,
