@@ -6,7 +6,7 @@ measured in alternation, medians reported. label(): 10,000 fields on two
 workers against the per-position Dask script a user writes first (one task per
 field) and a plain loop.
 
-    python bench/bench_dataset.py [--games 2000] [--bot greedy] [--rounds 5] [--fields 10000] [--depth 1]
+    python bench/bench_dataset.py [--games 4000] [--bot greedy] [--rounds 5] [--fields 10000] [--depth 1]
 """
 
 from __future__ import annotations
@@ -74,24 +74,25 @@ def bench_generate(args: argparse.Namespace) -> None:
     cpu_rates: dict[str, list[float]] = {name: [] for name in rates}
     overhead: list[float] = []
     shards: dict[str, bytes] = {}
-    with cluster(1) as one, cluster(2) as two:
-        runs = {"loop": dict(workers=0), "1 worker": dict(client=one), "2 workers": dict(client=two)}
-        with tempfile.TemporaryDirectory() as tmp:
-            # A first round unmeasured: imports and caches in every worker.
-            for name, how in runs.items():
-                dataset.generate(Path(tmp, "warm", name), **{**kw, "games": 100}, **how)
-            for r in range(args.rounds):
-                for name, how in runs.items():
+    # Each round starts its clusters afresh, one at a time, as the command does: two clusters
+    # alive in one process share its event loop, and the idle one's traffic delays the other's
+    # replies by tens of milliseconds.
+    with tempfile.TemporaryDirectory() as tmp:
+        for r in range(args.rounds):
+            for name, workers in (("loop", 0), ("1 worker", 1), ("2 workers", 2)):
+                with cluster(workers) if workers else contextlib.nullcontext() as client:
+                    how = dict(client=client) if client else dict(workers=0)
+                    # A first run unmeasured: imports and caches in every worker.
+                    dataset.generate(Path(tmp, f"warm-{r}", name), **{**kw, "games": 100}, **how)
                     out = Path(tmp, f"{r}", name)
-                    client = how.get("client")
                     cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0)
-                    stream = distributed.get_task_stream(client) if client is one else contextlib.nullcontext()
+                    stream = distributed.get_task_stream(client) if workers == 1 else contextlib.nullcontext()
                     with stream as tasks:
                         t = time.perf_counter()
                         result = dataset.generate(out, **kw, **how)
                         wall = time.perf_counter() - t
                     rates[name].append(result["rows"] / wall)
-                    if client is one:
+                    if workers == 1:
                         # The share of the run the worker spent outside the tasks' own compute.
                         busy = sum(
                             s["stop"] - s["start"] for d in tasks.data for s in d["startstops"] if s["action"] == "compute"
@@ -99,8 +100,8 @@ def bench_generate(args: argparse.Namespace) -> None:
                         overhead.append(1 - busy / wall)
                     cpu = time.process_time() + (sum(client.run(time.process_time).values()) if client else 0) - cpu
                     cpu_rates[name].append(result["rows"] / cpu)
-                    data = b"".join(p.read_bytes() for p in sorted(out.glob("part-*.parquet")))
-                    assert shards.setdefault("bytes", data) == data, f"{name}: shards differ"
+                data = b"".join(p.read_bytes() for p in sorted(out.glob("part-*.parquet")))
+                assert shards.setdefault("bytes", data) == data, f"{name}: shards differ"
     rows = result["rows"]
     med = {name: statistics.median(v) for name, v in rates.items()}
     print(f"generate(): {args.games} games, bot {args.bot}, {rows} positions, {len(result['shards'])} shards, "
@@ -155,7 +156,7 @@ def bench_label(args: argparse.Namespace) -> None:
 
 def main() -> None:
     ap = argparse.ArgumentParser()
-    ap.add_argument("--games", type=int, default=2000)
+    ap.add_argument("--games", type=int, default=4000)
     ap.add_argument("--bot", default="greedy")
     ap.add_argument("--max-turns", type=int, default=200)
     ap.add_argument("--rounds", type=int, default=5)

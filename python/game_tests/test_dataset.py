@@ -265,3 +265,15 @@ def test_games_play_the_same_whatever_the_batch(bot, width):
         assert column.tolist() == joined, name
     assert set(whole["game"].tolist()) == {0, 1, 2, 3}
     assert ((0 <= whole["hand"]) & (whole["hand"] < 22)).all()
+
+
+@pytest.mark.parametrize("shards, workers", [(1, 1), (20, 1), (20, 2), (64, 2), (3, 8), (200, 8), (1000, 3)])
+def test_tasks_take_every_shard_once_and_shrink_to_single_shards(shards, workers):
+    todo = list(range(0, 2 * shards, 2))  # the missing shards of a rerun need not be consecutive
+    batches = dataset._batches(todo, workers)
+    assert [k for b in batches for k in b] == todo
+    sizes = [len(b) for b in batches]
+    assert sizes == sorted(sizes, reverse=True) and sizes[-1] == 1
+    assert max(sizes) <= -(-shards // 16)  # progress shows at least every sixteenth of the run
+    if shards >= 64:  # the point: far fewer tasks, each costing Dask milliseconds
+        assert len(batches) < shards / 2
