@@ -197,16 +197,51 @@ PyObject* reset(PyObject* self, CallArgs args) {
     });
 }
 
-// step(actions, fresh) -> (field, pairs, mask, reward, terminated, truncated,
-// illegal, chain, played). With `fresh`, the outputs are new arrays the caller
-// may keep (written by the worker threads: a copy afterwards would be the
-// largest serial part of a step); without, the environment's own arrays.
-// `played` marks the games this step played rather than reset, or is None
-// when it reset them all.
+// Gymnasium's step result from the nine arrays (field, pairs, mask, reward,
+// terminated, truncated, illegal, chain, played; played may be None):
+// (obs, reward, terminated, truncated, info), info marking the action masks
+// with `all_flags` and illegal and chain with the played games.
+PyObject* gymnasium_result(const std::array<Ref, 9>& arrays, PyObject* all_flags) {
+    // Never released: the process may outlive the interpreter.
+    static const std::array<PyObject*, 8> keys = [] {
+        std::array<PyObject*, 8> made{};
+        const char* names[] = {"field",   "pairs",    "action_mask", "_action_mask",
+                               "illegal", "_illegal", "chain",       "_chain"};
+        for (std::size_t k = 0; k < made.size(); ++k) made[k] = PyUnicode_InternFromString(names[k]);
+        return made;
+    }();
+    for (PyObject* key : keys)
+        if (!key) throw_python_error();
+    auto set = [](PyObject* dict, PyObject* key, PyObject* value) {
+        if (PyDict_SetItem(dict, key, value) < 0) throw_python_error();
+    };
+    Ref obs = Ref::steal(PyDict_New());
+    set(obs.get(), keys[0], arrays[0].get());
+    set(obs.get(), keys[1], arrays[1].get());
+    Ref info = Ref::steal(PyDict_New());
+    set(info.get(), keys[2], arrays[2].get());
+    set(info.get(), keys[3], all_flags);
+    if (arrays[8].get() != Py_None) {
+        set(info.get(), keys[4], arrays[6].get());
+        set(info.get(), keys[5], arrays[8].get());
+        set(info.get(), keys[6], arrays[7].get());
+        set(info.get(), keys[7], arrays[8].get());
+    }
+    return Ref::steal(PyTuple_Pack(5, obs.get(), arrays[3].get(), arrays[4].get(), arrays[5].get(), info.get()))
+        .release();
+}
+
+// step(actions, fresh, all_flags) -> (obs, reward, terminated, truncated,
+// info), Gymnasium's vector step. With `fresh`, the outputs are new arrays the
+// caller may keep (written by the worker threads: a copy afterwards would be
+// the largest serial part of a step); without, the environment's own arrays.
+// info's `_illegal` and `_chain` mark the games this step played rather than
+// reset, and are left out when it reset them all; `all_flags` is its
+// `_action_mask`.
 PyObject* step(PyObject* self, CallArgs args) {
     return entry([&] {
         BorrowExclusive<VectorEnvCore> core(self);
-        auto [actions_arg, fresh_arg] = parse(args, "_VectorGame.step()", "actions", "fresh");
+        auto [actions_arg, fresh_arg, all_arg] = parse(args, "_VectorGame.step()", "actions", "fresh", "all_flags");
         VectorGame& games = *core->games;
         const auto rows = static_cast<Py_ssize_t>(games.size());
         // A copy: another thread may write the caller's array while we step
@@ -219,23 +254,23 @@ PyObject* step(PyObject* self, CallArgs args) {
         }
         if (std::optional<std::string> refused = games.check(actions)) raise(PyExc_ValueError, "step(): " + *refused);
 
-        Ref result = Ref::steal(PyTuple_New(9));
+        std::array<Ref, 9> arrays;
         if (!truth_argument(fresh_arg)) {
-            for (std::size_t k = 0; k < core->buffers.size(); ++k)
-                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), Py_NewRef(core->buffers[k].array()));
+            for (std::size_t k = 0; k < core->buffers.size(); ++k) arrays[k] = Ref::borrow(core->buffers[k].array());
             Ref played = Ref::steal(new_array(core->dims.back().get(), Element::BOOL));
             // The array holds the memory: the view is only for its address.
             bool* flags = ArrayBuffer(played.get(), "played", Element::BOOL, core->shapes.back(), true).data<bool>();
-            if (!games.playing(flags)) played = Ref::borrow(Py_None);
-            PyTuple_SET_ITEM(result.get(), 8, played.release());
+            arrays[8] = games.playing(flags) ? std::move(played) : Ref::borrow(Py_None);
+            Ref result = Ref::steal(gymnasium_result(arrays, all_arg));
             Py_BEGIN_ALLOW_THREADS games.step(actions, core->out);
             Py_END_ALLOW_THREADS return result.release();
         }
 
-        // Fresh arrays are views of one block, made while the other threads
-        // already step their games (it is the largest serial part of a step);
-        // this thread lets the interpreter go once they are made. Failing to
-        // make them (out of memory) happens after the step was played.
+        // Fresh arrays are views of one block, made (with the result around
+        // them) while the other threads already step their games: it is the
+        // largest serial part of a step. This thread lets the interpreter go
+        // once they are made. Failing to make them (out of memory) happens
+        // after the step was played.
         Ref memory = Ref::steal(new_object(step_memory_type(), StepMemory(core->blocks)));
         std::byte* const block = static_cast<std::byte*>(as_object<StepMemory>(memory.get())->value.block);
         auto at = [&](std::size_t k) { return block + core->offsets[k]; };
@@ -244,19 +279,20 @@ PyObject* step(PyObject* self, CallArgs args) {
                              reinterpret_cast<bool*>(at(4)),         reinterpret_cast<bool*>(at(5)),
                              reinterpret_cast<bool*>(at(6)),         reinterpret_cast<std::int32_t*>(at(7))};
         const bool any_played = games.playing(reinterpret_cast<bool*>(at(8)));
+        Ref result;
         PyThreadState* released = nullptr;
-        auto make_arrays = [&] {
-            for (std::size_t k = 0; k < core->offsets.size(); ++k) {
+        auto make_result = [&] {
+            for (std::size_t k = 0; k < arrays.size(); ++k) {
                 const Element element = k < OUTPUT_ELEMENTS.size() ? OUTPUT_ELEMENTS[k] : Element::BOOL;
-                PyObject* array = k == 8 && !any_played
-                                      ? Py_NewRef(Py_None)
-                                      : array_over(core->dims[k].get(), element, memory.get(), core->offsets[k]);
-                PyTuple_SET_ITEM(result.get(), static_cast<Py_ssize_t>(k), array);
+                arrays[k] = k == 8 && !any_played
+                                ? Ref::borrow(Py_None)
+                                : Ref::steal(array_over(core->dims[k].get(), element, memory.get(), core->offsets[k]));
             }
+            result = Ref::steal(gymnasium_result(arrays, all_arg));
             released = PyEval_SaveThread();
         };
         try {
-            games.step(actions, out, make_arrays);
+            games.step(actions, out, make_result);
         } catch (...) {
             if (released) PyEval_RestoreThread(released);
             throw;

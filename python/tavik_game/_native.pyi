@@ -269,12 +269,16 @@ class _VectorGame:
         """max_pairs 0: no truncation."""
     def reset(self, seeds: Sequence[int] | None) -> None:
         """New episodes in every game, seeded seeds[i] (or the next seed of each chain)."""
-    def step(self, actions: Any, fresh: bool) -> tuple[Any, Any, Any, Any, Any, Any, Any, Any, Any | None]:
+    def step(
+        self, actions: Any, fresh: bool, all_flags: Any
+    ) -> tuple[dict[str, Any], Any, Any, Any, dict[str, Any]]:
         """actions: int64 (n,) indices into Hand.enumerate(); ValueError outside 0..21.
-        Steps with the interpreter lock released and returns (field, pairs, mask, reward,
-        terminated, truncated, illegal, chain, played): with `fresh`, new arrays the worker
-        threads wrote; without, the arrays given at construction. `played` is a new bool (n,)
-        array marking the games this step played rather than reset, or None if it reset all."""
+        Steps with the interpreter lock released and returns Gymnasium's vector step
+        (obs, reward, terminated, truncated, info): obs {"field", "pairs"}; info
+        {"action_mask", "_action_mask": all_flags} and, unless it reset every game, "illegal"
+        and "chain" with "_illegal" and "_chain" marking the games it played. With `fresh`, new
+        arrays the worker threads wrote (views of one block, their `base`); without, the
+        arrays given at construction."""
     def step_one(self, action: int) -> tuple[float, bool, bool, bool, int]:
         """A single game's step: (reward, terminated, truncated, illegal, chain)."""
     def game(self, i: int) -> Game:

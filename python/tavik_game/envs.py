@@ -287,14 +287,9 @@ class TokopuyoVectorEnv(VectorEnv):
                 a = a.astype(np.int64)
         if not a.flags.c_contiguous:
             a = np.ascontiguousarray(a)
-        # Fresh arrays come from the step itself, written by its worker threads.
-        field, pairs, mask, reward, terminated, truncated, illegal, chain, played = self._core.step(a, self.copy)
-        if played is None:
-            info = {"action_mask": mask, "_action_mask": self._all}
-        else:
-            info = {"action_mask": mask, "_action_mask": self._all, "illegal": illegal, "_illegal": played,
-                    "chain": chain, "_chain": played}
-        return {"field": field, "pairs": pairs}, reward, terminated, truncated, info
+        # The native step returns Gymnasium's tuple; fresh arrays come from the step itself,
+        # written by its worker threads.
+        return self._core.step(a, self.copy, self._all)
 
     def render(self):
         if self.render_mode is None:
