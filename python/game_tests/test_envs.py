@@ -183,6 +183,40 @@ def test_vector_env_copies_are_kept_and_match_the_shared_arrays(threads, keep_ev
         np.testing.assert_array_equal(step[1], reward_then)
 
 
+@pytest.mark.parametrize("threads, copy", [(1, True), (2, True), (2, False)])
+def test_vector_env_step_that_resets_every_game_reports_no_moves(threads, copy):
+    """One pair per episode: every game ends at once, the next step resets them all (its info
+    then has no illegal or chain entries, as Gymnasium's vector envs leave out keys no env set),
+    and the step after plays again."""
+    n = 20
+    envs = TokopuyoVectorEnv(n, threads=threads, max_pairs=1, copy=copy)
+    envs.reset(seed=5)
+    actions = np.full(n, 2)
+    _, reward, terminated, truncated, info = envs.step(actions)
+    assert truncated.all() and not terminated.any() and set(info) >= {"illegal", "_illegal", "chain", "_chain"}
+    _, reward, terminated, truncated, info = envs.step(actions)
+    assert set(info) == {"action_mask", "_action_mask"}
+    assert not reward.any() and not terminated.any() and not truncated.any()
+    assert [envs.game(i).turn for i in range(n)] == [0] * n
+    _, _, _, truncated, info = envs.step(actions)
+    assert truncated.all() and info["_illegal"].all() and info["_chain"].all()
+
+
+def test_vector_env_uses_the_memory_of_dropped_steps_again():
+    """A step's arrays share one block, which goes back to the environment once they are all
+    dropped: stepping without keeping anything must not take new memory at every step."""
+    envs = TokopuyoVectorEnv(64, threads=2)
+    envs.reset(seed=1)
+    actions = np.zeros(64, np.int64)
+    blocks = set()
+    for _ in range(50):
+        obs, reward, *_ = envs.step(actions)
+        assert obs["field"].base is reward.base and obs["field"].flags.writeable
+        blocks.add(obs["field"].__array_interface__["data"][0])
+        del obs, reward, _
+    assert len(blocks) <= 3
+
+
 @pytest.mark.parametrize(
     "form",
     [list, lambda a: a.astype(np.int32), lambda a: a.astype(">i8"), lambda a: np.repeat(a, 2)[::2]],
