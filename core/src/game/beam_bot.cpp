@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "chain/chain_finder.hpp"
+#include "prefetch.hpp"
 #include "game/rules.hpp"
 #include "game/worker_pool.hpp"
 #include "panic.hpp"
@@ -117,7 +118,7 @@ public:
 
     // Asks for the line of the entry `child`'s insertion starts at.
     void prefetch(const Node& child) const {
-        __builtin_prefetch(&entries_[field_hash(child.field, child.pending) & (capacity_ - 1)], 1);
+        prefetch_for_write(&entries_[field_hash(child.field, child.pending) & (capacity_ - 1)]);
     }
 
     Entry& operator[](std::uint32_t i) { return entries_[i]; }
@@ -199,6 +200,9 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
             FieldTable& table, const EvaluationCache* known, std::size_t from = 0, std::size_t to = HANDS) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
+    // The records were read by the merge on the calling thread: ask for them
+    // back before the stores below wait for them one line at a time.
+    for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * HANDS + i]);
     // First every child, asking for its table entry's line: the other
     // threads insert all over the table, so most entries are on another
     // core's cache, and fetching them one insertion at a time cost more than
