@@ -93,11 +93,14 @@ struct VectorEnvCore {
     std::shared_ptr<BlockStore> blocks;
 };
 
-// The outputs in StepOutput order, with their element types.
-constexpr std::array<Element, 8> OUTPUT_ELEMENTS = {Element::U8,   Element::U8,   Element::I8,   Element::F64,
-                                                    Element::BOOL, Element::BOOL, Element::BOOL, Element::I32};
-constexpr std::array<const char*, 8> OUTPUT_NAMES = {"field",      "pairs",     "mask",    "reward",
-                                                     "terminated", "truncated", "illegal", "chain"};
+// The outputs in StepOutput order, then the played flags, with their element
+// types; the environment gives arrays for the outputs only.
+constexpr std::size_t OUTPUTS = 8;
+constexpr std::array<Element, OUTPUTS + 1> ELEMENTS = {Element::U8,   Element::U8,   Element::I8,
+                                                       Element::F64,  Element::BOOL, Element::BOOL,
+                                                       Element::BOOL, Element::I32,  Element::BOOL};
+constexpr std::array<const char*, OUTPUTS> OUTPUT_NAMES = {"field",      "pairs",     "mask",    "reward",
+                                                           "terminated", "truncated", "illegal", "chain"};
 
 std::uint64_t bounded(PyObject* o, const char* name, std::uint64_t low, std::uint64_t high) {
     const std::uint64_t v = to_u64(o);
@@ -127,10 +130,13 @@ std::vector<std::uint64_t> seeds_of(PyObject* o, std::size_t n, const char* what
     return seeds;
 }
 
-StepOutput output_of(const std::vector<ArrayBuffer>& b) {
-    return StepOutput{b[0].data<std::uint8_t>(), b[1].data<std::uint8_t>(), b[2].data<std::int8_t>(),
-                      b[3].data<double>(),       b[4].data<bool>(),         b[5].data<bool>(),
-                      b[6].data<bool>(),         b[7].data<std::int32_t>()};
+// The outputs at address at(k) of output k.
+template <class At>
+StepOutput output_at(At&& at) {
+    return StepOutput{static_cast<std::uint8_t*>(at(0)), static_cast<std::uint8_t*>(at(1)),
+                      static_cast<std::int8_t*>(at(2)),  static_cast<double*>(at(3)),
+                      static_cast<bool*>(at(4)),         static_cast<bool*>(at(5)),
+                      static_cast<bool*>(at(6)),         static_cast<std::int32_t*>(at(7))};
 }
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -167,17 +173,15 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                                     terminated_arg, truncated_arg, illegal_arg, chain_arg};
         Py_ssize_t block_size = 0;
         for (std::size_t k = 0; k < core.shapes.size(); ++k) {
-            const Element element = k < OUTPUT_ELEMENTS.size() ? OUTPUT_ELEMENTS[k] : Element::BOOL;
-            if (k < OUTPUT_ELEMENTS.size())
-                core.buffers.emplace_back(arrays[k], OUTPUT_NAMES[k], element, core.shapes[k], true);
+            if (k < OUTPUTS) core.buffers.emplace_back(arrays[k], OUTPUT_NAMES[k], ELEMENTS[k], core.shapes[k], true);
             core.dims.push_back(Ref::steal(shape_tuple(core.shapes[k])));
-            Py_ssize_t bytes = element_size(element);
+            Py_ssize_t bytes = element_size(ELEMENTS[k]);
             for (Py_ssize_t d : core.shapes[k]) bytes *= d;
             core.offsets.push_back(block_size);
             block_size += (bytes + 63) / 64 * 64;
         }
         core.blocks = std::make_shared<BlockStore>(static_cast<std::size_t>(block_size));
-        core.out = output_of(core.buffers);
+        core.out = output_at([&](std::size_t k) { return core.buffers[k].data<void>(); });
         core.games = std::make_unique<VectorGame>(n, config, threads, entropy);
         return new_object(type, std::move(core));
     });
@@ -273,20 +277,17 @@ PyObject* step(PyObject* self, CallArgs args) {
         // after the step was played.
         Ref memory = Ref::steal(new_object(step_memory_type(), StepMemory(core->blocks)));
         std::byte* const block = static_cast<std::byte*>(as_object<StepMemory>(memory.get())->value.block);
-        auto at = [&](std::size_t k) { return block + core->offsets[k]; };
-        const StepOutput out{reinterpret_cast<std::uint8_t*>(at(0)), reinterpret_cast<std::uint8_t*>(at(1)),
-                             reinterpret_cast<std::int8_t*>(at(2)),  reinterpret_cast<double*>(at(3)),
-                             reinterpret_cast<bool*>(at(4)),         reinterpret_cast<bool*>(at(5)),
-                             reinterpret_cast<bool*>(at(6)),         reinterpret_cast<std::int32_t*>(at(7))};
-        const bool any_played = games.playing(reinterpret_cast<bool*>(at(8)));
+        auto at = [&](std::size_t k) -> void* { return block + core->offsets[k]; };
+        const StepOutput out = output_at(at);
+        const bool any_played = games.playing(static_cast<bool*>(at(OUTPUTS)));
         Ref result;
         PyThreadState* released = nullptr;
         auto make_result = [&] {
             for (std::size_t k = 0; k < arrays.size(); ++k) {
-                const Element element = k < OUTPUT_ELEMENTS.size() ? OUTPUT_ELEMENTS[k] : Element::BOOL;
-                arrays[k] = k == 8 && !any_played
-                                ? Ref::borrow(Py_None)
-                                : Ref::steal(array_over(core->dims[k].get(), element, memory.get(), core->offsets[k]));
+                arrays[k] =
+                    k == OUTPUTS && !any_played
+                        ? Ref::borrow(Py_None)
+                        : Ref::steal(array_over(core->dims[k].get(), ELEMENTS[k], memory.get(), core->offsets[k]));
             }
             result = Ref::steal(gymnasium_result(arrays, all_arg));
             released = PyEval_SaveThread();

@@ -281,7 +281,7 @@ class TokopuyoVectorEnv(VectorEnv):
             a = np.asarray(actions)
             if a.dtype.kind not in "iu":
                 raise TypeError(f"step() needs integer actions, got dtype {a.dtype}")
-            if a.shape != (self.num_envs,):
+            if a.shape != self._shape:
                 raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
             if a.dtype != np.int64:
                 a = a.astype(np.int64)

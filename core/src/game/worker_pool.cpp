@@ -36,6 +36,17 @@ void spin_then_wait(const std::atomic<T>& value, T seen, Done&& done) {
     while (!done()) value.wait(seen, std::memory_order_acquire);
 }
 
+// Runs the caller's own work; what it throws waits for the job, which reads
+// the caller's frame, to finish first.
+std::exception_ptr call_catching(void (*call)(void*), void* context) {
+    try {
+        call(context);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 WorkerPool::WorkerPool(std::size_t threads) : shares_(std::make_unique<Share[]>(std::max<std::size_t>(threads, 1))) {
@@ -63,12 +74,7 @@ void WorkerPool::take_chunks(std::size_t home) {
 
 void WorkerPool::run_job(const Job& job, Call meanwhile) {
     if (workers_.empty() || job.count <= job.chunk) {
-        std::exception_ptr failed;
-        try {
-            meanwhile.call(meanwhile.context);
-        } catch (...) {
-            failed = std::current_exception();  // as below: the job is done either way
-        }
+        const std::exception_ptr failed = call_catching(meanwhile.call, meanwhile.context);
         if (job.count) job.call(job.context, 0, job.count);
         if (failed) std::rethrow_exception(failed);
         return;
@@ -84,12 +90,7 @@ void WorkerPool::run_job(const Job& job, Call meanwhile) {
     gate_.fetch_or(OPEN, std::memory_order_release);
     generation_.fetch_add(1, std::memory_order_release);
     generation_.notify_all();
-    std::exception_ptr failed;
-    try {
-        meanwhile.call(meanwhile.context);
-    } catch (...) {
-        failed = std::current_exception();  // the job reads the caller's frame: finish it first
-    }
+    const std::exception_ptr failed = call_catching(meanwhile.call, meanwhile.context);
     take_chunks(0);
     for (std::uint64_t inside = gate_.fetch_and(~OPEN, std::memory_order_acq_rel) & ~OPEN; inside != 0;
          inside = gate_.load(std::memory_order_acquire)) {
