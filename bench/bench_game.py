@@ -228,6 +228,8 @@ def main() -> None:
     py_results: list[dict] = []
     py_elapsed = 0.0
     elapsed = {t: [0.0] * args.repeats for t in bots}
+    # The same, over the Python bot's games alone: its ratio compares the same positions.
+    same_elapsed = [0.0] * args.repeats
     native: dict[int, list[dict]] = {t: [] for t in bots}
     for seed in seeds:
         if seed in py_seeds:
@@ -238,6 +240,8 @@ def main() -> None:
             for t, bot in bots.items():
                 results, took = timed(play_native, seed, args.pairs, bot)
                 elapsed[t][r] += took
+                if t == 1 and seed in py_seeds:
+                    same_elapsed[r] += took
                 if r == 0:
                     native[t].append(results)
     assert native[1] == native[2], "the bot must choose the same hands whatever its threads"
@@ -252,7 +256,10 @@ def main() -> None:
     pairs = [b / a for a, b in zip(rates[1], rates[2])]
     print(f"native BeamBot: {len(seeds)} games, mean longest chain {chain:.2f}, best {best}, "
           f"mean score {statistics.mean(r['score'] for r in native[1]):.0f}")
-    print(f"  1 thread:  {one:.1f} moves/s, {one / py_rate:.1f}x the Python bot")
+    same_moves = sum(r["moves"] for seed, r in zip(seeds, native[1]) if seed in py_seeds)
+    same = statistics.median(same_moves / e for e in same_elapsed)
+    print(f"  1 thread:  {one:.1f} moves/s; on the Python bot's {len(py_seeds)} games {same:.1f} moves/s, "
+          f"{same / py_rate:.1f}x the Python bot")
     print(f"  2 threads: {two:.1f} moves/s, {two / one:.2f}x 1 thread "
           f"(medians of {args.repeats} alternated runs; per run {', '.join(f'{r:.2f}' for r in pairs)})")
     # What the machine allows: two one-thread bots in two processes share nothing at all.

@@ -476,6 +476,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, BitFieldExtensionSearch,
                                          FieldKind{"WithObstacle", with_obstacle}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Any cells taken out of a quiet field: the chain after them is the cells
+// cleared, then chain() with its first (dropping) pass counted as that step.
+TEST(BitFieldTest, ChainAfterAClearIsTheChainOfTheClearedField) {
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        std::mt19937_64 rng(seed);
+        std::mt19937 fields(seed);
+        BitField f = tall_settled(fields);
+        ASSERT_TRUE(f.is_quiet());
+        const Plane cells = f.planes().occupied() & masks::COUNT_AREA;
+        // From single cells to most of the field, so chains short and long follow.
+        std::uint64_t keep = rng();
+        for (unsigned k = seed % 4; k > 0; --k) keep &= rng();
+        const Plane cleared = cells & Plane(keep, rng() & keep);
+        const FieldPlanes left = f.planes().without(cleared);
+        BitField expected = BitField::from_planes(left.p0, left.p1, left.p2);
+        ChainScore r = expected.chain_score();
+        r.chain = std::max<std::uint64_t>(r.chain, 1);
+        SCOPED_TRACE(f.debug());
+        EXPECT_EQ(f.chain_score_after_clear(cleared), r);
+        EXPECT_EQ(f, expected);
+    }
+}
+
 // Triples added without a look-up still count for a later insert.
 TEST(CandidateSetTest, InsertAfterInsertNewSkipsTheTriplesItAdded) {
     ChainFinder::CandidateSet set;

@@ -107,8 +107,8 @@ void ChainFinder::for_each_bit_extension(const BitField& field, const CandidateS
 
     // An extension fires its drops with the group they complete (and the ojama
     // beside it), then whatever falls into the cleared cells. That rest is
-    // simulated on the field with the cells emptied: its first pass only
-    // drops, so its steps are numbered from 2 and its count includes the first.
+    // simulated on the field with those cells cleared (chain_score_after_clear):
+    // its steps are numbered from 2 and its count includes the first.
     struct Rest {
         Plane cleared;
         ChainScore result;
@@ -169,11 +169,11 @@ void ChainFinder::for_each_bit_extension(const BitField& field, const CandidateS
             if (rests[k].cleared == cleared) known = &rests[k];
         Rest made;
         if (!known) {
-            const FieldPlanes left = planes.without(cleared);
-            made = {cleared, {}, BitField::from_planes(left.p0, left.p1, left.p2)};
-            made.result = made.after.chain_score();
-            if (remembered < REMEMBERED) new (rests + remembered++) Rest(made);
-            known = &made;
+            // Simulated where it is remembered, while there is room: no copy.
+            Rest* const rest_of = remembered < REMEMBERED ? new (rests + remembered++) Rest{cleared, {}, field}
+                                                          : &(made = {cleared, {}, field});
+            rest_of->result = rest_of->after.chain_score_after_clear(cleared);
+            known = rest_of;
         }
         on_find(cand, rest, ChainScore{known->result.chain, first + known->result.score}, known->after);
     }

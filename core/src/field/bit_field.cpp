@@ -225,11 +225,13 @@ struct ScoreRecorder : PassScores {
 // without groups ends the chain, and the next drop closes up just the cells
 // the vanish cleared. Only an unsettled field or one with holes in its floor
 // or walls among its cells needs the drop to find its holes.
+//
+// Passes are numbered from `first`; `free` and `settled` say what
+// drops_freely and is_settled hold of the planes.
 template <class Recorder>
-[[gnu::always_inline]] inline void run_passes(FieldPlanes& planes, Recorder& recorder) {
-    const bool free = drops_freely(planes);
-    bool settled = free && is_settled(planes);
-    for (std::uint64_t i = 0; i < MAX_CHAIN_PASSES; ++i) {
+[[gnu::always_inline]] inline void run_passes(FieldPlanes& planes, Recorder& recorder, std::uint64_t first, bool free,
+                                              bool settled) {
+    for (std::uint64_t i = first; i < MAX_CHAIN_PASSES; ++i) {
         VanishedGroups& groups = recorder.groups_for(i);
         const Plane cleared = vanish_planes(planes, groups);
         if (groups.empty()) {
@@ -295,7 +297,8 @@ ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
 template <class Recorder>
 void BitField::chain_recorded(Recorder& recorder) {
     FieldPlanes p = planes();
-    run_passes(p, recorder);
+    const bool free = drops_freely(p);
+    run_passes(p, recorder, 0, free, free && is_settled(p));
     set_planes(p);
     recorder.finish();
 }
@@ -312,6 +315,18 @@ ChainScore BitField::chain_score() {
     ChainScore result;
     ScoreRecorder recorder(result);
     chain_recorded(recorder);
+    return result;
+}
+
+ChainScore BitField::chain_score_after_clear(Plane cleared) {
+    ChainScore result{1, 0};
+    ScoreRecorder recorder(result);
+    FieldPlanes p = planes().without(cleared);
+    // A quiet field drops freely and was settled: only the cleared cells close up.
+    drop_planes(p, cleared);
+    run_passes(p, recorder, 1, true, true);
+    set_planes(p);
+    recorder.finish();
     return result;
 }
 

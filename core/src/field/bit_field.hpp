@@ -71,6 +71,12 @@ public:
     // cells: chain() would end at once, and cells taken out let the rest fall
     // by plain gravity. False for some fields that fire nothing (a wall inside).
     bool is_quiet() const;
+    // The chain that goes on once a first step has cleared `cleared` (cells of
+    // the count area) from this quiet field: the cells close up, then the steps
+    // from the second on run. The count includes the first step, the score
+    // does not. The same as clearing the cells and calling chain_score(),
+    // without its first pass, which could only drop.
+    ChainScore chain_score_after_clear(Plane cleared);
     // The cells holding type code `code` (0..7).
     Plane type_plane(unsigned code) const { return planes().cells_of(code); }
     FieldPlanes planes() const { return {planes_[0], planes_[1], planes_[2]}; }

@@ -392,6 +392,11 @@ Hand BeamBot::choose(const Game& game) const {
         const auto better = [](const Rank& a, const Rank& b) {
             return a.value != b.value ? a.value > b.value : a.made < b.made;
         };
+        if (level + 1 == levels) {
+            // The deepest level names the hand and makes no beam: its best is enough.
+            chosen = born[std::min_element(order.begin(), order.end(), better)->made].first;
+            break;
+        }
         const std::size_t keep = std::min<std::size_t>(width_, order.size());
         const auto cut = order.begin() + static_cast<std::ptrdiff_t>(keep);
         std::nth_element(order.begin(), cut, order.end(), better);  // a strict order: no two nodes tie
