@@ -78,8 +78,9 @@ std::uint64_t field_hash(const BitField& f, std::uint64_t pending) {
 class FieldTable {
 public:
     struct Entry {
-        // 2 * level + 0 while being written, + 1 once `slot` is set; an older
-        // level's value (or 0) is a free entry, so a new level clears nothing.
+        // 3 * level + 0 while being written, + 1 once `slot` is set, + 2 once
+        // `evaluation` is; an older level's value (or 0) is a free entry, so a
+        // new level clears nothing.
         std::atomic<std::uint32_t> state{0};
         std::uint32_t slot = 0;
         std::int64_t evaluation = 0;  // written by the inserting thread, read after the level
@@ -89,12 +90,12 @@ public:
     void reset(std::size_t count) {
         std::size_t capacity = 64;
         while (capacity < 3 * count / 2) capacity *= 2;
-        if (capacity > capacity_ || writing_ >= ~std::uint32_t{0} - 4) {
+        if (capacity > capacity_ || writing_ >= ~std::uint32_t{0} - 6) {
             entries_ = std::make_unique<Entry[]>(std::max(capacity, capacity_));
             capacity_ = std::max(capacity, capacity_);
             writing_ = 0;
         }
-        writing_ += 2;
+        writing_ += 3;
     }
 
     // The entry of the field of slots[slot], and whether this call inserted it.
@@ -109,7 +110,7 @@ public:
                 e.state.store(writing_ + 1, std::memory_order_release);
                 return {static_cast<std::uint32_t>(at), true};
             }
-            while (state != writing_ + 1) state = e.state.load(std::memory_order_acquire);  // a store away
+            while (state == writing_) state = e.state.load(std::memory_order_acquire);  // a store away
             const Node& other = slots[e.slot];
             if (other.field == child.field && other.pending == child.pending)
                 return {static_cast<std::uint32_t>(at), false};
@@ -121,7 +122,17 @@ public:
         prefetch_for_write(&entries_[field_hash(child.field, child.pending) & (capacity_ - 1)]);
     }
 
-    Entry& operator[](std::uint32_t i) { return entries_[i]; }
+    void set_evaluation(std::uint32_t i, std::int64_t evaluation) {
+        entries_[i].evaluation = evaluation;
+        entries_[i].state.store(writing_ + 2, std::memory_order_release);
+    }
+    // The evaluation of entry i, once its inserting thread has written it.
+    std::int64_t evaluation_when_set(std::uint32_t i) const {
+        while (entries_[i].state.load(std::memory_order_acquire) != writing_ + 2) {
+        }
+        return entries_[i].evaluation;
+    }
+    std::int64_t evaluation(std::uint32_t i) const { return entries_[i].evaluation; }
     std::size_t capacity() const { return capacity_; }
 
 private:
@@ -184,6 +195,14 @@ private:
     std::size_t size_ = 0, limit_ = 0;
 };
 
+struct Rank {
+    std::int64_t value;
+    std::uint32_t made;  // also the slot
+};
+
+// Higher value first, then the first made: a strict order, as no two nodes share a slot.
+bool better(const Rank& a, const Rank& b) { return a.value != b.value ? a.value > b.value : a.made < b.made; }
+
 // Runs work(begin, end) over [0, count) on the pool, or inline without one.
 template <class Work>
 void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
@@ -197,8 +216,12 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 // The children of one parent into slots[22 * rank, 22 * rank + 22), each
 // field entered in the table and evaluated there when new.
 // Only hands [from, to) when a lone parent's children are shared out.
+// With `best` (the deepest level), also the best of these children into it,
+// valued as the merge would value them: the child an unmerged ranking puts
+// first is the one with the most fired value among its equals, the first made
+// on a tie, which is the one the merge keeps.
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
-            FieldTable& table, const EvaluationCache* known, std::size_t from = 0, std::size_t to = HANDS) {
+            FieldTable& table, const EvaluationCache* known, std::size_t from, std::size_t to, Rank* best) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     // The records were read by the merge on the calling thread: ask for them
     // back before the stores below wait for them one line at a time.
@@ -229,15 +252,19 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
             const std::int64_t* value = known ? known->find(child.field) : nullptr;
-            table[entry].evaluation = value ? *value : BeamBot::evaluate(child.field);
+            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field));
         }
     }
+    if (!best) return;
+    // After this parent's own evaluations: an equal field another thread
+    // inserted is most likely valued by now.
+    for (std::uint32_t left = made; left; left &= left - 1) {
+        const Born& child = born[rank * HANDS + static_cast<std::size_t>(std::countr_zero(left))];
+        const Rank r{child.fired + table.evaluation_when_set(child.entry),
+                     static_cast<std::uint32_t>(rank * HANDS + static_cast<std::size_t>(std::countr_zero(left)))};
+        if (best->made == NONE || better(r, *best)) *best = r;
+    }
 }
-
-struct Rank {
-    std::int64_t value;
-    std::uint32_t made;  // also the slot
-};
 
 struct Workspace {
     std::unique_ptr<WorkerPool> pool;  // none for one thread
@@ -251,6 +278,7 @@ struct Workspace {
     std::vector<std::uint32_t> kept;    // per table entry: its slot, or NONE
     std::vector<std::uint32_t> ranked;  // the entries kept, in slot order
     std::vector<Rank> order;
+    std::vector<Rank> unit_best;  // the deepest level's best per unit of work
     // The last search's evaluations, and this one's for the next.
     EvaluationCache known, next_known;
 };
@@ -326,6 +354,8 @@ Hand BeamBot::choose(const Game& game) const {
     std::vector<std::uint32_t>& kept = space->kept;
     std::vector<std::uint32_t>& ranked = space->ranked;
     std::vector<Rank>& order = space->order;
+    std::vector<Rank>& unit_best = space->unit_best;
+    std::size_t unmerged = 0;  // the deepest level's children, when it had any
 
     std::swap(space->known, space->next_known);
     beam.resize(1);
@@ -348,23 +378,39 @@ Hand BeamBot::choose(const Game& game) const {
         if (kept.size() < table.capacity()) kept.assign(table.capacity(), NONE);
         // Only the first two levels make fields the last search made.
         const EvaluationCache* known = level < 2 ? &space->known : nullptr;
+        // The deepest level is not merged or ranked on this thread: its units
+        // of work find their best as they go.
+        const bool deepest = level + 1 == levels;
         // Half a parent per chunk: its 11 hands take over ten microseconds, and
         // a thread that ends the level early waits for at most one chunk. A
         // lone parent (the root) has its hands shared out two at a time.
-        if (beam.size() == 1) {
+        const bool lone = beam.size() == 1;
+        const std::size_t units = lone ? HANDS : beam.size() * 2;
+        if (deepest) unit_best.assign(units, Rank{0, NONE});
+        if (lone) {
             run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
                 expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, known,
-                       begin, end);
+                       begin, end, deepest ? &unit_best[begin] : nullptr);
             });
         } else {
             constexpr std::size_t HALF = HANDS / 2;
-            run(pool, beam.size() * 2, 1, [&](std::size_t begin, std::size_t end) {
+            run(pool, units, 1, [&](std::size_t begin, std::size_t end) {
                 for (std::size_t j = begin; j < end; ++j) {
                     const std::size_t first = j % 2 * HALF;
                     expand(beam[j / 2], j / 2, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(),
-                           table, known, first, first + HALF);
+                           table, known, first, first + HALF, deepest ? &unit_best[j] : nullptr);
                 }
             });
+        }
+        if (deepest) {
+            const Rank* top = nullptr;
+            for (const Rank& r : unit_best)
+                if (r.made != NONE && (!top || better(r, *top))) top = &r;
+            if (top) {
+                chosen = born[top->made].first;
+                unmerged = children;
+            }
+            break;  // with no child, every path loses here: the last level's best stands
         }
         // Equal fields are one node: the child with the most fired value,
         // the first made on a tie.
@@ -385,21 +431,13 @@ Hand BeamBot::choose(const Game& game) const {
         order.clear();
         for (std::uint32_t e : ranked) {
             const std::uint32_t s = kept[e];
-            order.push_back({born[s].fired + table[e].evaluation, s});
-            valued.push_back({s, born[s].first, table[e].evaluation});
+            order.push_back({born[s].fired + table.evaluation(e), s});
+            valued.push_back({s, born[s].first, table.evaluation(e)});
             kept[e] = NONE;  // ready for the next level
-        }
-        const auto better = [](const Rank& a, const Rank& b) {
-            return a.value != b.value ? a.value > b.value : a.made < b.made;
-        };
-        if (level + 1 == levels) {
-            // The deepest level names the hand and makes no beam: its best is enough.
-            chosen = born[std::min_element(order.begin(), order.end(), better)->made].first;
-            break;
         }
         const std::size_t keep = std::min<std::size_t>(width_, order.size());
         const auto cut = order.begin() + static_cast<std::ptrdiff_t>(keep);
-        std::nth_element(order.begin(), cut, order.end(), better);  // a strict order: no two nodes tie
+        std::nth_element(order.begin(), cut, order.end(), better);
         std::sort(order.begin(), cut, better);
         beam.resize(keep);
         for (std::size_t k = 0; k < keep; ++k) beam[k] = slots[order[k].made];
@@ -414,6 +452,13 @@ Hand BeamBot::choose(const Game& game) const {
             for (const Valued& v : space->valued[b]) {
                 if (v.first == chosen) space->next_known.put(space->slots[b][v.slot].field, v.evaluation);
             }
+        }
+        // The deepest level's children, unmerged: put keeps one of equal fields.
+        const std::vector<Node>& deepest = space->slots[(levels - 1) % 2];
+        for (std::uint32_t s = 0; s < unmerged; ++s) {
+            const Born& child = born[s];
+            if (child.entry != NONE && child.first == chosen)
+                space->next_known.put(deepest[s].field, table.evaluation(child.entry));
         }
         return Hand::enumerate()[static_cast<std::size_t>(chosen)];
     }
