@@ -128,8 +128,7 @@ public:
     }
     // The evaluation of entry i, once its inserting thread has written it.
     std::int64_t evaluation_when_set(std::uint32_t i) const {
-        while (entries_[i].state.load(std::memory_order_acquire) != writing_ + 2) {
-        }
+        while (entries_[i].state.load(std::memory_order_acquire) != writing_ + 2) {}
         return entries_[i].evaluation;
     }
     std::int64_t evaluation(std::uint32_t i) const { return entries_[i].evaluation; }
