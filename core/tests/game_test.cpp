@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <optional>
+#include <ostream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -112,6 +116,98 @@ std::vector<Hand> hands_played(const BeamBot& bot, std::uint64_t seed, int moves
 }
 
 }  // namespace
+
+namespace {
+
+// The search as the bot's header describes it, written plainly: every child
+// made, equal fields merged (the most fired value kept, then the first made),
+// every merged child valued, the best `width` kept.
+Hand plain_search_choice(const Game& game, unsigned width, unsigned depth) {
+    struct Node {
+        BitField field;
+        std::int64_t fired;
+        std::uint64_t pending;
+        std::size_t made;
+        std::size_t first;
+    };
+    std::vector<Node> beam{{game.field(), 0, game.pending_bonus(), 0, 0}};
+    std::optional<std::size_t> chosen;
+    for (unsigned level = 0; level < std::min(depth, game.visible()); ++level) {
+        std::vector<Node> merged;
+        for (std::size_t rank = 0; rank < beam.size(); ++rank) {
+            const std::uint32_t mask = rules::legal_mask(beam[rank].field);
+            for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
+                if (!(mask >> i & 1)) continue;
+                Node child = beam[rank];
+                rules::place_legal(child.field, Hand::enumerate()[i], game.pair(level));
+                const rules::MoveResult move = rules::settle(child.field, child.pending, game.all_clear_bonus());
+                if (rules::is_dead(child.field)) continue;
+                const auto score = static_cast<std::int64_t>(move.score);
+                child.fired += move.chain >= BeamBot::FIRE_MIN_CHAIN ? score : -score / 2;
+                child.made = rank * Hand::enumerate().size() + i;
+                child.first = level == 0 ? i : beam[rank].first;
+                const auto same = std::find_if(merged.begin(), merged.end(), [&](const Node& n) {
+                    return n.field == child.field && n.pending == child.pending;
+                });
+                if (same == merged.end()) {
+                    merged.push_back(child);
+                } else if (child.fired > same->fired) {
+                    *same = child;
+                }
+            }
+        }
+        if (merged.empty()) break;
+        std::vector<std::pair<std::int64_t, std::size_t>> order;  // (value, index into merged)
+        for (std::size_t k = 0; k < merged.size(); ++k)
+            order.push_back({merged[k].fired + BeamBot::evaluate(merged[k].field), k});
+        std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first > b.first : merged[a.second].made < merged[b.second].made;
+        });
+        beam.clear();
+        for (std::size_t k = 0; k < std::min<std::size_t>(width, order.size()); ++k)
+            beam.push_back(merged[order[k].second]);
+        chosen = beam[0].first;
+    }
+    if (chosen) return Hand::enumerate()[*chosen];
+    const std::uint32_t mask = game.legal_mask();
+    for (std::size_t i = 0; i < Hand::enumerate().size(); ++i)
+        if (mask >> i & 1) return Hand::enumerate()[i];
+    return Hand::enumerate()[0];
+}
+
+struct SearchShape {
+    unsigned width, depth, threads;
+    friend void PrintTo(const SearchShape& s, std::ostream* os) {
+        *os << "width " << s.width << ", depth " << s.depth << ", threads " << s.threads;
+    }
+};
+
+class BeamBotSearch : public testing::TestWithParam<SearchShape> {};
+
+}  // namespace
+
+// The bot's merging in a shared table, its remembered evaluations, its threads
+// and its unranked deepest level must all choose what the plain search does.
+TEST_P(BeamBotSearch, ChoosesWhatThePlainSearchChooses) {
+    const auto [width, depth, threads] = GetParam();
+    const BeamBot bot(width, depth, threads);
+    for (std::uint64_t seed : {3, 9, 21}) {
+        Game g(seed);
+        for (int move = 0; move < 40 && !g.over(); ++move) {
+            const Hand h = bot.choose(g);
+            ASSERT_EQ(h, plain_search_choice(g, width, depth)) << "seed " << seed << ", move " << move;
+            ASSERT_TRUE(g.play(h));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, BeamBotSearch,
+                         testing::Values(SearchShape{6, 3, 1}, SearchShape{6, 3, 2}, SearchShape{3, 2, 2},
+                                         SearchShape{1, 1, 1}),
+                         [](const auto& info) {
+                             return "Width" + std::to_string(info.param.width) + "Depth" +
+                                    std::to_string(info.param.depth) + "Threads" + std::to_string(info.param.threads);
+                         });
 
 TEST(BeamBotTest, ChoosesTheSameHandsWhateverTheThreadsAndCallers) {
     const std::vector<Hand> alone = hands_played(BeamBot(12, 3, 1), 7, 30);
