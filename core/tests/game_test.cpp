@@ -199,6 +199,21 @@ TEST_P(BeamBotSearch, ChoosesWhatThePlainSearchChooses) {
             ASSERT_TRUE(g.play(h));
         }
     }
+    // Roots a game may be given in another state: a group still to vanish,
+    // a puyo over a hole (their children are quiet; they are not), a WALL
+    // among the cells and a hole in the floor (their children are not either).
+    BitField walled = field({"R  G  ", "RRBG Y", "BBYGGY"}), holed = walled;
+    walled.set(5, 14, PuyoType::WALL);
+    holed.set(2, 15, PuyoType::EMPTY);
+    for (const BitField& root : {field({"YRRRR "}), field({"B G  Y", "R    Y", "RGB BY"}), walled, holed}) {
+        Game g = game_on(root, 5);
+        ASSERT_FALSE(g.field().is_quiet());
+        for (int move = 0; move < 15 && !g.over(); ++move) {
+            const Hand h = bot.choose(g);
+            ASSERT_EQ(h, plain_search_choice(g, width, depth)) << root.debug() << "move " << move;
+            ASSERT_TRUE(g.play(h));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, BeamBotSearch,

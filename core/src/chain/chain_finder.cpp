@@ -96,15 +96,18 @@ void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
 template <class OnFind>
 void ChainFinder::for_each_bit_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
                                          OnFind&& on_find) {
-    if (!field.is_quiet()) {
-        // Something vanishes or falls before any extension: each runs whole.
-        if (columns == ALL_COLUMNS) return for_each_extension(field, candidates, on_find);
-        CandidateSet wanted;
-        for (const Candidate& cand : candidates)
-            if (columns >> (cand.x - 1) & 1) wanted.insert(cand.x, cand.count, cand.puyotype());
-        return for_each_extension(field, wanted, on_find);
-    }
+    if (field.is_quiet()) return for_each_quiet_extension(field, candidates, columns, on_find);
+    // Something vanishes or falls before any extension: each runs whole.
+    if (columns == ALL_COLUMNS) return for_each_extension(field, candidates, on_find);
+    CandidateSet wanted;
+    for (const Candidate& cand : candidates)
+        if (columns >> (cand.x - 1) & 1) wanted.insert(cand.x, cand.count, cand.puyotype());
+    return for_each_extension(field, wanted, on_find);
+}
 
+template <class OnFind>
+void ChainFinder::for_each_quiet_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
+                                           OnFind&& on_find) {
     // An extension fires its drops with the group they complete (and the ojama
     // beside it), then whatever falls into the cleared cells. That rest is
     // simulated on the field with those cells cleared (chain_score_after_clear):
@@ -180,14 +183,25 @@ void ChainFinder::for_each_bit_extension(const BitField& field, const CandidateS
 }
 
 BestFind ChainFinder::best_by_extend(const BitField& field, std::uint32_t columns) {
+    return best_of_extensions(field, columns, field.is_quiet());
+}
+
+BestFind ChainFinder::best_by_extend_of_quiet(const BitField& field, std::uint32_t columns) {
+    return best_of_extensions(field, columns, true);
+}
+
+BestFind ChainFinder::best_of_extensions(const BitField& field, std::uint32_t columns, bool quiet) {
     CandidateSet candidates;
     collect_candidates(field, candidates);
     BestFind best;
-    for_each_bit_extension(field, candidates, columns,
-                           [&](const Candidate&, const Drops&, const ChainScore& r, const BitField&) {
-                               if (r.score > best.score || (r.score == best.score && r.chain > best.chain))
-                                   best = {r.score, r.chain};
-                           });
+    const auto keep = [&](const Candidate&, const Drops&, const ChainScore& r, const BitField&) {
+        if (r.score > best.score || (r.score == best.score && r.chain > best.chain)) best = {r.score, r.chain};
+    };
+    if (quiet) {
+        for_each_quiet_extension(field, candidates, columns, keep);
+    } else {
+        for_each_bit_extension(field, candidates, columns, keep);  // asks again: a rare field
+    }
     return best;
 }
 

@@ -110,6 +110,8 @@ public:
     // on those cells.
     static constexpr std::uint32_t ALL_COLUMNS = 0x3F;
     static BestFind best_by_extend(const BitField& field, std::uint32_t columns = ALL_COLUMNS);
+    // The same for a field the caller knows is quiet, without asking it.
+    static BestFind best_by_extend_of_quiet(const BitField& field, std::uint32_t columns = ALL_COLUMNS);
 
     // Every find of depth - 1 and the finds extending them, sorted by score,
     // highest first, equal scores in the order made. Depth 1 is find_by_extend;
@@ -227,6 +229,12 @@ private:
     template <class OnFind>
     static void for_each_bit_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
                                        OnFind&& on_find);
+    // Its way for a quiet field (BitField::is_quiet), where an extension's
+    // chain can be told from the cells its first step clears.
+    template <class OnFind>
+    static void for_each_quiet_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
+                                         OnFind&& on_find);
+    static BestFind best_of_extensions(const BitField& field, std::uint32_t columns, bool quiet);
 
     static Connection trigger(const Candidate& cand, const Drops& rest) {
         GroupCells cells;

@@ -98,11 +98,11 @@ public:
         writing_ += 3;
     }
 
-    // The entry of the field of slots[slot], and whether this call inserted it.
-    std::pair<std::uint32_t, bool> insert(const Node* slots, std::uint32_t slot) {
+    // The entry of the field of slots[slot] (whose field_hash is `hash`), and
+    // whether this call inserted it.
+    std::pair<std::uint32_t, bool> insert(const Node* slots, std::uint32_t slot, std::uint64_t hash) {
         const Node& child = slots[slot];
-        for (std::size_t at = field_hash(child.field, child.pending) & (capacity_ - 1);;
-             at = (at + 1) & (capacity_ - 1)) {
+        for (std::size_t at = hash & (capacity_ - 1);; at = (at + 1) & (capacity_ - 1)) {
             Entry& e = entries_[at];
             std::uint32_t state = e.state.load(std::memory_order_acquire);
             if (state < writing_ && e.state.compare_exchange_strong(state, writing_, std::memory_order_acquire)) {
@@ -117,10 +117,8 @@ public:
         }
     }
 
-    // Asks for the line of the entry `child`'s insertion starts at.
-    void prefetch(const Node& child) const {
-        prefetch_for_write(&entries_[field_hash(child.field, child.pending) & (capacity_ - 1)]);
-    }
+    // Asks for the line of the entry an insertion of this hash starts at.
+    void prefetch(std::uint64_t hash) const { prefetch_for_write(&entries_[hash & (capacity_ - 1)]); }
 
     void set_evaluation(std::uint32_t i, std::int64_t evaluation) {
         entries_[i].evaluation = evaluation;
@@ -222,6 +220,9 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
             FieldTable& table, const EvaluationCache* known, std::size_t from, std::size_t to, Rank* best) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
+    // A quiet parent's children are quiet too: settled, nothing left to
+    // vanish, on the same floor. Only a root may be otherwise.
+    const bool quiet = parent.field.is_quiet();
     // The records were read by the merge on the calling thread: ask for them
     // back before the stores below wait for them one line at a time.
     for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * HANDS + i]);
@@ -230,6 +231,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     // core's cache, and fetching them one insertion at a time cost more than
     // making the children.
     std::uint32_t made = 0;
+    std::uint64_t hashes[HANDS];
     for (std::size_t i = from; i < to; ++i) {
         Node& child = slots[rank * HANDS + i];
         born[rank * HANDS + i].entry = NONE;
@@ -242,16 +244,18 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         child.fired = parent.fired + fired_value(move);
         child.made = static_cast<std::uint32_t>(rank * HANDS + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
-        table.prefetch(child);
+        hashes[i] = field_hash(child.field, child.pending);
+        table.prefetch(hashes[i]);
         made |= std::uint32_t{1} << i;
     }
     for (std::uint32_t left = made; left; left &= left - 1) {
-        const Node& child = slots[rank * HANDS + static_cast<std::size_t>(std::countr_zero(left))];
-        const auto [entry, inserted] = table.insert(slots, child.made);
+        const auto i = static_cast<std::size_t>(std::countr_zero(left));
+        const Node& child = slots[rank * HANDS + i];
+        const auto [entry, inserted] = table.insert(slots, child.made, hashes[i]);
         born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
             const std::int64_t* value = known ? known->find(child.field) : nullptr;
-            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field));
+            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field, quiet));
         }
     }
     if (!best) return;
@@ -294,9 +298,14 @@ BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads)
     if (width == 0 || depth == 0 || threads == 0) panic("BeamBot: width, depth and threads must be at least 1");
 }
 
-std::int64_t BeamBot::evaluate(const BitField& field) {
-    std::int64_t value = static_cast<std::int64_t>(potential(field));
-    value -= UNREACHABLE * (6 - std::popcount(rules::reachable_columns(field)));
+std::int64_t BeamBot::evaluate(const BitField& field) { return evaluate(field, field.is_quiet()); }
+
+std::int64_t BeamBot::evaluate(const BitField& field, bool quiet) {
+    const std::uint32_t reachable = rules::reachable_columns(field);
+    const BestFind potential =
+        quiet ? ChainFinder::best_by_extend_of_quiet(field, reachable) : ChainFinder::best_by_extend(field, reachable);
+    std::int64_t value = static_cast<std::int64_t>(potential.score);
+    value -= UNREACHABLE * (6 - std::popcount(reachable));
 
     std::int64_t links = 0;
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {

@@ -64,6 +64,9 @@ public:
     //              around the spawn (Python 1..3) stands above DANGER_HEIGHT:
     //              there the pair cannot pass, or the game ends.
     static std::int64_t evaluate(const BitField& field);
+    // The same, told whether the field is quiet (BitField::is_quiet) instead
+    // of asking it: the search knows for every child of a quiet parent.
+    static std::int64_t evaluate(const BitField& field, bool quiet);
 
     // The potential term of evaluate(): the best score of find_by_extend's
     // finds whose column a pair can reach, 0 without any.
