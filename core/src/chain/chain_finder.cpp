@@ -97,6 +97,12 @@ template <class OnFind>
 void ChainFinder::for_each_bit_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
                                          OnFind&& on_find) {
     if (field.is_quiet()) return for_each_quiet_extension(field, candidates, columns, on_find);
+    for_each_whole_extension(field, candidates, columns, on_find);
+}
+
+template <class OnFind>
+void ChainFinder::for_each_whole_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
+                                           OnFind&& on_find) {
     // Something vanishes or falls before any extension: each runs whole.
     if (columns == ALL_COLUMNS) return for_each_extension(field, candidates, on_find);
     CandidateSet wanted;
@@ -200,7 +206,7 @@ BestFind ChainFinder::best_of_extensions(const BitField& field, std::uint32_t co
     if (quiet) {
         for_each_quiet_extension(field, candidates, columns, keep);
     } else {
-        for_each_bit_extension(field, candidates, columns, keep);  // asks again: a rare field
+        for_each_whole_extension(field, candidates, columns, keep);
     }
     return best;
 }

@@ -234,6 +234,10 @@ private:
     template <class OnFind>
     static void for_each_quiet_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
                                          OnFind&& on_find);
+    // Its way for any other field: each extension placed and run whole.
+    template <class OnFind>
+    static void for_each_whole_extension(const BitField& field, const CandidateSet& candidates, std::uint32_t columns,
+                                         OnFind&& on_find);
     static BestFind best_of_extensions(const BitField& field, std::uint32_t columns, bool quiet);
 
     static Connection trigger(const Candidate& cand, const Drops& rest) {

@@ -262,9 +262,8 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     // After this parent's own evaluations: an equal field another thread
     // inserted is most likely valued by now.
     for (std::uint32_t left = made; left; left &= left - 1) {
-        const Born& child = born[rank * HANDS + static_cast<std::size_t>(std::countr_zero(left))];
-        const Rank r{child.fired + table.evaluation_when_set(child.entry),
-                     static_cast<std::uint32_t>(rank * HANDS + static_cast<std::size_t>(std::countr_zero(left)))};
+        const auto s = static_cast<std::uint32_t>(rank * HANDS + static_cast<std::size_t>(std::countr_zero(left)));
+        const Rank r{born[s].fired + table.evaluation_when_set(born[s].entry), s};
         if (best->made == NONE || better(r, *best)) *best = r;
     }
 }
