@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "game/worker_pool.hpp"
@@ -67,4 +69,31 @@ TEST(WorkerPoolTest, MeanwhileRunsOnceAndItsExceptionWaitsForTheJob) {
                      std::runtime_error);
         for (const std::atomic<int>& v : visits) ASSERT_EQ(v.load(), 2) << threads << " threads";
     }
+}
+
+// Workers fall asleep after half a millisecond without a job, and a caller
+// waiting that long for a worker inside a job sleeps too: both must be woken.
+TEST(WorkerPoolTest, SleepingWorkersAndASleepingCallerAreWoken) {
+    WorkerPool pool(2);
+    std::vector<std::atomic<int>> visits(64);
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<int> by_worker{0};
+    auto work = [&](std::size_t begin, std::size_t end) {
+        if (std::this_thread::get_id() != caller) {
+            by_worker.fetch_add(1);
+            // Long enough that the caller, done with its share, goes to sleep.
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        } else {
+            // Long enough that a worker woken from sleep arrives in time.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (std::size_t i = begin; i < end; ++i) visits[i].fetch_add(1);
+    };
+    for (int round = 0; round < 20; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the worker sleeps
+        pool.run(visits.size(), 8, work);
+    }
+    for (const std::atomic<int>& v : visits) ASSERT_EQ(v.load(), 20);
+    // A worker falling asleep just as a job comes misses that job only.
+    EXPECT_GE(by_worker.load(), 5);
 }

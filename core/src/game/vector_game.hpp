@@ -66,9 +66,13 @@ public:
     void step(std::span<const std::int64_t> actions, const StepOutput& out, Meanwhile&& meanwhile) {
         // Every thread writes its own games' entries: the pool keeps a game on
         // the same thread from step to step, so only the lines where two
-        // threads' shares meet are written from both.
+        // threads' shares meet are written from both. The outputs and actions
+        // are copied first: they sit in the calling thread's frame, beside
+        // what it writes while the others step.
         auto work = [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i) step_one(i, actions[i], out);
+            const StepOutput where = out;
+            const std::int64_t* const played = actions.data();
+            for (std::size_t i = begin; i < end; ++i) step_one(i, played[i], where);
         };
         pool_.run(games_.size(), CHUNK, work, meanwhile);
     }

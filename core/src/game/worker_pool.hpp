@@ -30,6 +30,7 @@ public:
     // thread came first would move between cores at every job and cost more
     // than a second thread gains. A thread done with its share takes chunks
     // from the others', so one the machine delays holds nothing up.
+    // count must be below 2^32 / (threads + 1).
     template <class Work>
     void run(std::size_t count, std::size_t chunk, Work& work) {
         run(count, chunk, work, [] {});
@@ -45,6 +46,10 @@ public:
     }
 
 private:
+    // Every line below is written by one side only in the usual job, so a
+    // job costs each side about one wait for a line the other wrote: between
+    // two cores of a virtual machine that wait is a few hundred nanoseconds,
+    // and a job of a few microseconds has room for very few of them.
     struct Job {
         std::size_t count;
         std::size_t chunk;
@@ -52,11 +57,32 @@ private:
         void (*call)(void*, std::size_t, std::size_t);
     };
 
-    // A thread's home share: the next chunk to take and where the share ends,
-    // on a cache line of its own.
+    // What the caller publishes, on the line the workers watch: job g is
+    // readable once generation is g, and a worker that comes in after closed
+    // reached g leaves it alone.
+    struct alignas(64) Post {
+        std::atomic<std::uint32_t> generation{0};
+        std::atomic<std::uint32_t> closed{0};
+        std::atomic<bool> stop{false};
+        Job job{};
+    };
+
+    // A home share's claims: the generation of the job it was last started
+    // for in the top half, the next index in the bottom half. The first claim
+    // of a job starts the share, so the caller never writes a worker's line.
     struct alignas(64) Share {
-        std::atomic<std::size_t> next{0};
-        std::size_t end = 0;
+        std::atomic<std::uint64_t> next{0};
+    };
+
+    // A worker's place in the jobs: 2·g while inside job g, 2·g + 1 after.
+    struct alignas(64) Presence {
+        std::atomic<std::uint32_t> state{1};
+    };
+
+    // Threads that sleep rather than poll, apart from the lines polled.
+    struct alignas(64) Sleepers {
+        std::atomic<std::uint32_t> workers{0};
+        std::atomic<std::uint32_t> caller{0};
     };
 
     struct Call {
@@ -65,18 +91,16 @@ private:
     };
 
     void run_job(const Job& job, Call meanwhile);
-    void take_chunks(std::size_t home);
-    void help(std::size_t home);
+    void take_chunks(const Job& job, std::uint32_t generation, std::size_t home);
+    void wait_for(std::size_t worker, std::uint32_t generation);
     void worker_loop(std::size_t home);
 
     std::vector<std::thread> workers_;
-    const Job* job_ = nullptr;
-    std::unique_ptr<Share[]> shares_;           // one per thread, the caller's first
-    std::atomic<std::uint64_t> generation_{0};  // bumped to start a job; all ones to stop
-    // The top bit: the job takes helpers; the rest: workers inside it. The
-    // caller closes it once no chunk is left and waits only for those inside,
-    // so a worker the machine has not scheduled yet never holds the call up.
-    std::atomic<std::uint64_t> gate_{0};
+    Post post_;
+    std::unique_ptr<Share[]> shares_;       // one per thread, the caller's first
+    std::unique_ptr<Presence[]> presence_;  // one per worker (thread 1 is worker 0)
+    Sleepers sleepers_;
+    std::uint32_t generation_ = 0;  // the caller's copy of post_.generation
 };
 
 }  // namespace tavik
