@@ -137,4 +137,20 @@ PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_
 
 Py_ssize_t element_size(Element element) { return info(element).size; }
 
+bool still_view_of(PyObject* array, Element element, std::span<const Py_ssize_t> shape, const void* data) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(array, &view, PyBUF_FORMAT | PyBUF_STRIDES | PyBUF_WRITABLE) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const ElementInfo want = info(element);
+    const std::string_view format = bare_format(view.format);
+    bool same = view.buf == data && view.itemsize == want.size && format.size() == 1 &&
+                want.codes.find(format[0]) != std::string_view::npos &&
+                static_cast<std::size_t>(view.ndim) == shape.size() && PyBuffer_IsContiguous(&view, 'C');
+    for (std::size_t i = 0; same && i < shape.size(); ++i) same = view.shape[i] == shape[i];
+    PyBuffer_Release(&view);
+    return same;
+}
+
 }  // namespace tavik::py

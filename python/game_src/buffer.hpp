@@ -54,5 +54,9 @@ PyObject* new_array(PyObject* dims, Element element);
 // `owner` alive.
 PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_t offset);
 Py_ssize_t element_size(Element element);
+// Whether `array` still exports the writable C-contiguous view of `element`
+// and `shape` at `data` it was made as: its holder may have reshaped it,
+// changed its dtype or made it read-only. Never raises.
+bool still_view_of(PyObject* array, Element element, std::span<const Py_ssize_t> shape, const void* data);
 
 }  // namespace tavik::py

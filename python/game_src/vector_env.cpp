@@ -81,6 +81,25 @@ PyTypeObject* step_memory_type() {
                                    [](PyTypeObject& t) { t.tp_as_buffer = &buffer; });
 }
 
+// The outputs in StepOutput order, then the played flags, with their element
+// types; the environment gives arrays for the outputs only.
+constexpr std::size_t OUTPUTS = 8;
+constexpr std::array<Element, OUTPUTS + 1> ELEMENTS = {Element::U8,   Element::U8,   Element::I8,
+                                                       Element::F64,  Element::BOOL, Element::BOOL,
+                                                       Element::BOOL, Element::I32,  Element::BOOL};
+constexpr std::array<const char*, OUTPUTS> OUTPUT_NAMES = {"field",      "pairs",     "mask",    "reward",
+                                                           "terminated", "truncated", "illegal", "chain"};
+
+// Whether any weak reference to `o` lives; true for a type whose weak
+// references this cannot see.
+bool weakly_referenced(PyObject* o) {
+    PyTypeObject* type = Py_TYPE(o);
+    if (!PyType_SUPPORTS_WEAKREFS(type)) return false;
+    const Py_ssize_t offset = type->tp_weaklistoffset;
+    if (offset <= 0) return true;  // kept by the interpreter where this cannot look
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(o) + offset) != nullptr;
+}
+
 struct VectorEnvCore {
     std::unique_ptr<VectorGame> games;
     std::vector<ArrayBuffer> buffers;  // kept for their acquired views
@@ -91,16 +110,29 @@ struct VectorEnvCore {
     // Where each of those starts in a fresh step's block, a cache line apart.
     std::vector<Py_ssize_t> offsets;
     std::shared_ptr<BlockStore> blocks;
-};
 
-// The outputs in StepOutput order, then the played flags, with their element
-// types; the environment gives arrays for the outputs only.
-constexpr std::size_t OUTPUTS = 8;
-constexpr std::array<Element, OUTPUTS + 1> ELEMENTS = {Element::U8,   Element::U8,   Element::I8,
-                                                       Element::F64,  Element::BOOL, Element::BOOL,
-                                                       Element::BOOL, Element::I32,  Element::BOOL};
-constexpr std::array<const char*, OUTPUTS> OUTPUT_NAMES = {"field",      "pairs",     "mask",    "reward",
-                                                           "terminated", "truncated", "illegal", "chain"};
+    // A step's block with the arrays made over it, kept to be handed out
+    // again once the caller holds none of them: making nine arrays was the
+    // largest part of a step's serial work. Reserved at SETS, so pointers
+    // into `sets` stay valid while a step runs.
+    struct ArraySet {
+        Ref memory;                           // a _StepMemory
+        std::array<Ref, OUTPUTS + 1> arrays;  // in StepOutput order, then the played flags
+    };
+    static constexpr std::size_t SETS = 3;  // a step's arrays, the last step's, one more the caller keeps
+    std::vector<ArraySet> sets;
+
+    // A set the caller holds nothing of: no array, no weak reference to one,
+    // no other reference to the block (an array's base); nullptr if none.
+    ArraySet* dropped_set() {
+        for (ArraySet& set : sets) {
+            bool dropped = Py_REFCNT(set.memory.get()) == static_cast<Py_ssize_t>(1 + set.arrays.size());
+            for (const Ref& a : set.arrays) dropped = dropped && Py_REFCNT(a.get()) == 1 && !weakly_referenced(a.get());
+            if (dropped) return &set;
+        }
+        return nullptr;
+    }
+};
 
 std::uint64_t bounded(PyObject* o, const char* name, std::uint64_t low, std::uint64_t high) {
     const std::uint64_t v = to_u64(o);
@@ -181,6 +213,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
             block_size += (bytes + 63) / 64 * 64;
         }
         core.blocks = std::make_shared<BlockStore>(static_cast<std::size_t>(block_size));
+        core.sets.reserve(VectorEnvCore::SETS);
         core.out = output_at([&](std::size_t k) { return core.buffers[k].data<void>(); });
         core.games = std::make_unique<VectorGame>(n, config, threads, entropy);
         return new_object(type, std::move(core));
@@ -272,10 +305,14 @@ PyObject* step(PyObject* self, CallArgs args) {
 
         // Fresh arrays are views of one block, made (with the result around
         // them) while the other threads already step their games: it is the
-        // largest serial part of a step. This thread lets the interpreter go
-        // once they are made. Failing to make them (out of memory) happens
-        // after the step was played.
-        Ref memory = Ref::steal(new_object(step_memory_type(), StepMemory(core->blocks)));
+        // largest serial part of a step. The arrays of a set the caller has
+        // dropped are handed out again instead, checked while the others step.
+        // This thread lets the interpreter go once the result is made. Failing
+        // to make it (out of memory) happens after the step was played.
+        VectorEnvCore::ArraySet* reused = core->dropped_set();
+        const bool pooled = reused || core->sets.size() < VectorEnvCore::SETS;
+        Ref memory = reused ? Ref::borrow(reused->memory.get())
+                            : Ref::steal(new_object(step_memory_type(), StepMemory(core->blocks)));
         std::byte* const block = static_cast<std::byte*>(as_object<StepMemory>(memory.get())->value.block);
         auto at = [&](std::size_t k) -> void* { return block + core->offsets[k]; };
         const StepOutput out = output_at(at);
@@ -283,13 +320,21 @@ PyObject* step(PyObject* self, CallArgs args) {
         Ref result;
         PyThreadState* released = nullptr;
         auto make_result = [&] {
-            for (std::size_t k = 0; k < arrays.size(); ++k) {
-                arrays[k] =
-                    k == OUTPUTS && !any_played
-                        ? Ref::borrow(Py_None)
+            std::array<Ref, OUTPUTS + 1> made;
+            for (std::size_t k = 0; k < made.size(); ++k) {
+                PyObject* old = reused ? reused->arrays[k].get() : nullptr;
+                made[k] =
+                    old && still_view_of(old, ELEMENTS[k], core->shapes[k], at(k))
+                        ? Ref::borrow(old)
                         : Ref::steal(array_over(core->dims[k].get(), ELEMENTS[k], memory.get(), core->offsets[k]));
+                arrays[k] = k == OUTPUTS && !any_played ? Ref::borrow(Py_None) : Ref::borrow(made[k].get());
             }
             result = Ref::steal(gymnasium_result(arrays, all_arg));
+            if (reused) {
+                reused->arrays = std::move(made);
+            } else if (pooled) {
+                core->sets.push_back({Ref::borrow(memory.get()), std::move(made)});
+            }
             released = PyEval_SaveThread();
         };
         try {

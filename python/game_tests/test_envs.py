@@ -1,5 +1,7 @@
 """The Gymnasium environments: the checker, replay by seed, vector against single, bad input."""
 
+import weakref
+
 import pytest
 
 np = pytest.importorskip("numpy")
@@ -215,6 +217,57 @@ def test_vector_env_uses_the_memory_of_dropped_steps_again():
         blocks.add(obs["field"].__array_interface__["data"][0])
         del obs, reward, _
     assert len(blocks) <= 3
+
+
+def _alter_shape(step):
+    step[4]["action_mask"].shape = (-1,)
+
+
+def _alter_dtype(step):
+    step[0]["field"].dtype = np.int8
+
+
+def _alter_writeable(step):
+    step[1].flags.writeable = False
+
+
+@pytest.mark.parametrize("alter", [_alter_shape, _alter_dtype, _alter_writeable])
+def test_vector_env_hands_out_dropped_arrays_again_only_as_they_were_made(alter):
+    """The arrays of a dropped step are handed out again (the same objects); one the caller
+    reshaped, retyped or made read-only before dropping it is replaced by a new one."""
+    envs = TokopuyoVectorEnv(16, threads=2)
+    _, info = envs.reset(seed=3)
+    actions = np.argmax(info["action_mask"], axis=1)
+    seen = set()
+    for i in range(12):
+        step = envs.step(actions)
+        obs, reward, terminated, truncated, info = step
+        assert obs["field"].shape == (16, 5, 13, 6) and obs["field"].dtype == np.uint8
+        assert info["action_mask"].shape == (16, 22) and info["action_mask"].dtype == np.int8
+        assert all(a.flags.writeable for a in (obs["field"], reward, info["action_mask"]))
+        seen.add(id(obs["field"]))
+        actions = np.argmax(info["action_mask"], axis=1)
+        if i == 5:
+            alter(step)
+        del step, obs, reward, terminated, truncated, info
+    assert len(seen) <= 4
+
+
+@pytest.mark.parametrize("hold", ["weakref", "base"])
+def test_vector_env_leaves_alone_a_step_held_without_its_arrays(hold):
+    """A weak reference to an array, or the block under the arrays, keeps the step's data as it was."""
+    envs = TokopuyoVectorEnv(16, threads=2)
+    obs, info = envs.reset(seed=3)
+    step = envs.step(np.argmax(info["action_mask"], axis=1))
+    then = step[0]["field"].copy()
+    held = weakref.ref(step[0]["field"]) if hold == "weakref" else step[0]["field"].base
+    info = step[4]
+    del step
+    for _ in range(8):
+        _, _, _, _, info = envs.step(np.argmax(info["action_mask"], axis=1))
+    data = held() if hold == "weakref" else np.frombuffer(held, np.uint8)[: then.size].reshape(then.shape)
+    if data is not None:
+        np.testing.assert_array_equal(data, then)
 
 
 @pytest.mark.parametrize(

@@ -203,7 +203,8 @@ class TokopuyoVectorEnv(VectorEnv):
     """`num_envs` games stepped in one native call, spread over `threads` worker threads.
 
     Observations, rewards and flags are written into arrays the environment owns; with
-    `copy=True` (the default) step and reset return copies, so they may be kept.
+    `copy=True` (the default) step and reset return copies, so they may be kept. The arrays of
+    a step the caller has dropped entirely are handed out again by a later step.
     Sub-environment i is seeded with seed + i. Gymnasium's next-step autoreset: the step after
     an episode ends resets that game, ignores its action and reports reward 0.
     """

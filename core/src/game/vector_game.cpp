@@ -28,7 +28,30 @@ void write_mask(std::uint32_t legal, std::int8_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
 }
 
+constexpr std::uintptr_t LINE = 64;
+
+// PREFETCHW: the line comes owned, ready for the write that follows (a plain
+// prefetch would bring it shared, and the write would wait again).
+void fetch_for_write(std::uintptr_t line) { asm volatile("prefetchw %0" ::"m"(*reinterpret_cast<const char*>(line))); }
+void fetch_for_read(std::uintptr_t line) { _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T0); }
+
+// Calls fetch on each line that [from, to) touches.
+template <class Fetch>
+void each_line(const void* from, const void* to, Fetch&& fetch) {
+    const auto end = reinterpret_cast<std::uintptr_t>(to);
+    for (std::uintptr_t line = reinterpret_cast<std::uintptr_t>(from) & ~(LINE - 1); line < end; line += LINE) {
+        fetch(line);
+    }
+}
+
 }  // namespace
+
+void VectorGame::fetch_lines_of(std::size_t begin, std::size_t end, const std::int64_t* actions,
+                                const StepOutput& out) const {
+    each_line(out.mask + begin * ACTIONS, out.mask + end * ACTIONS, fetch_for_write);
+    each_line(ended_.data() + begin, ended_.data() + end, fetch_for_write);
+    each_line(actions + begin, actions + end, fetch_for_read);
+}
 
 std::uint64_t VectorGame::next_seed(std::uint64_t seed) {
     // splitmix64: consecutive seeds (s, s + 1, ...) give unrelated chains.
