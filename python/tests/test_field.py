@@ -1,4 +1,5 @@
 import contextlib
+import struct
 
 import pytest
 
@@ -427,3 +428,26 @@ def test_borrow_is_taken_before_arguments_are_converted(cls):
     assert f.set(0, 13, 4).get(0, 13) == 4
 
 
+
+
+@pytest.mark.parametrize(
+    "frame_cell, inside, index",
+    [
+        ((7, 9), (6, 9), 8),  # right wall: the search looks at column 8
+        ((4, 15), (4, 14), 16),  # floor: row 16
+        ((0, 9), (1, 9), U64_MAX),  # left wall: column 0 - 1 wraps
+    ],
+)
+def test_array_field_group_beside_its_colour_in_the_frame_fails_unchanged(frame_cell, inside, index):
+    """The flood fill steps onto a frame cell of its colour and from there outside the grid: step_chain
+    fails with the index error before clearing anything."""
+    cells = list(struct.unpack("<128I", ArrayField().__getstate__()))
+    for x, y in (frame_cell, inside, (inside[0], inside[1] - 1), (inside[0], inside[1] - 2)):
+        cells[16 * x + y] = 4
+    f = ArrayField()
+    f.__setstate__(struct.pack("<128I", *cells))
+    before = f.__getstate__()
+    length = 16 if frame_cell[1] == 15 else 8
+    with panics(f"index out of bounds: the len is {length} but the index is {index}"):
+        f.step_chain(1)
+    assert f.__getstate__() == before
