@@ -320,21 +320,23 @@ PyObject* step(PyObject* self, CallArgs args) {
         Ref result;
         PyThreadState* released = nullptr;
         auto make_result = [&] {
-            std::array<Ref, OUTPUTS + 1> made;
-            for (std::size_t k = 0; k < made.size(); ++k) {
-                PyObject* old = reused ? reused->arrays[k].get() : nullptr;
-                made[k] =
-                    old && still_view_of(old, ELEMENTS[k], core->shapes[k], at(k))
-                        ? Ref::borrow(old)
-                        : Ref::steal(array_over(core->dims[k].get(), ELEMENTS[k], memory.get(), core->offsets[k]));
-                arrays[k] = k == OUTPUTS && !any_played ? Ref::borrow(Py_None) : Ref::borrow(made[k].get());
-            }
-            result = Ref::steal(gymnasium_result(arrays, all_arg));
-            if (reused) {
-                reused->arrays = std::move(made);
-            } else if (pooled) {
-                core->sets.push_back({Ref::borrow(memory.get()), std::move(made)});
-            }
+            {
+                std::array<Ref, OUTPUTS + 1> made;
+                for (std::size_t k = 0; k < made.size(); ++k) {
+                    PyObject* old = reused ? reused->arrays[k].get() : nullptr;
+                    made[k] =
+                        old && still_view_of(old, ELEMENTS[k], core->shapes[k], at(k))
+                            ? Ref::borrow(old)
+                            : Ref::steal(array_over(core->dims[k].get(), ELEMENTS[k], memory.get(), core->offsets[k]));
+                    arrays[k] = k == OUTPUTS && !any_played ? Ref::borrow(Py_None) : Ref::borrow(made[k].get());
+                }
+                result = Ref::steal(gymnasium_result(arrays, all_arg));
+                if (reused) {
+                    reused->arrays = std::move(made);
+                } else if (pooled) {
+                    core->sets.push_back({Ref::borrow(memory.get()), std::move(made)});
+                }
+            }  // what is left in `made` (a step outside the sets) is dropped with the interpreter held
             released = PyEval_SaveThread();
         };
         try {
