@@ -44,6 +44,19 @@ std::string_view bare_format(const char* format) {
     return f;
 }
 
+// Whether a view holds elements of `element` in the dimensions `shape`.
+bool holds(const Py_buffer& view, Element element, std::span<const Py_ssize_t> shape) {
+    const ElementInfo want = info(element);
+    const std::string_view format = bare_format(view.format);
+    if (view.itemsize != want.size || format.size() != 1 || want.codes.find(format[0]) == std::string_view::npos) {
+        return false;
+    }
+    if (static_cast<std::size_t>(view.ndim) != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i)
+        if (view.shape[i] != shape[i]) return false;
+    return true;
+}
+
 }  // namespace
 
 ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element, std::span<const Py_ssize_t> shape,
@@ -66,14 +79,9 @@ ArrayBuffer::ArrayBuffer(PyObject* array, std::string_view what, Element element
         PyBuffer_Release(&view_);
         raise(PyExc_ValueError, message);
     };
-    const std::string_view format = bare_format(view_.format);
-    const bool type_ok =
-        view_.itemsize == want.size && format.size() == 1 && want.codes.find(format[0]) != std::string_view::npos;
-    bool shape_ok = static_cast<std::size_t>(view_.ndim) == shape.size();
-    for (std::size_t i = 0; shape_ok && i < shape.size(); ++i) shape_ok = view_.shape[i] == shape[i];
-    if (!type_ok || !shape_ok) {
-        fail(std::string(what) + " must be " + expected() + ", got format '" + std::string(format) + "' of shape " +
-             shape_text(view_.shape, static_cast<std::size_t>(view_.ndim)));
+    if (!holds(view_, element, shape)) {
+        fail(std::string(what) + " must be " + expected() + ", got format '" + std::string(bare_format(view_.format)) +
+             "' of shape " + shape_text(view_.shape, static_cast<std::size_t>(view_.ndim)));
     }
     if (!PyBuffer_IsContiguous(&view_, 'C')) fail(std::string(what) + " must be C-contiguous");
     held_ = true;
@@ -143,12 +151,7 @@ bool still_view_of(PyObject* array, Element element, std::span<const Py_ssize_t>
         PyErr_Clear();
         return false;
     }
-    const ElementInfo want = info(element);
-    const std::string_view format = bare_format(view.format);
-    bool same = view.buf == data && view.itemsize == want.size && format.size() == 1 &&
-                want.codes.find(format[0]) != std::string_view::npos &&
-                static_cast<std::size_t>(view.ndim) == shape.size() && PyBuffer_IsContiguous(&view, 'C');
-    for (std::size_t i = 0; same && i < shape.size(); ++i) same = view.shape[i] == shape[i];
+    const bool same = view.buf == data && holds(view, element, shape) && PyBuffer_IsContiguous(&view, 'C');
     PyBuffer_Release(&view);
     return same;
 }
