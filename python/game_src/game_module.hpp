@@ -26,7 +26,12 @@ PyTypeObject* pair_sequence_type();
 PyObject* new_game(const Game& game);
 PyObject* new_tavik_field(const BitField& field);
 
-// Adds a function table (a function-local static) to the module.
+// The docstring (with its text signature) of a name of the stub, or nullptr;
+// generated from _native.pyi at build time.
+const char* native_doc(std::string_view key);
+
+// Adds a function table (a function-local static) to the module, its docs
+// filled from the stub.
 void add_functions(PyObject* module, PyMethodDef* functions);
 
 // A hand argument: a tavik.Hand (TypeError naming `where` otherwise).

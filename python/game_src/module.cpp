@@ -19,6 +19,10 @@ PyMODINIT_FUNC PyInit__native() {
     const bool loaded = load_tavik_types(tavik_module);
     Py_DECREF(tavik_module);
     if (!loaded) return nullptr;
+    // Docs come from the stub (native_docs.cpp is generated from it), set
+    // before any class is made.
+    set_doc_lookup(&native_doc);
+    native_module.m_doc = native_doc("");
     return entry([] {
         Ref module = Ref::steal(PyModule_Create(&native_module));
         add_rules(module.get());

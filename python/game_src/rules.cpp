@@ -132,7 +132,7 @@ void add_rules(PyObject* module) {
         method<field_key>("field_key"),
         END_METHODS,
     };
-    if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
+    add_functions(module, functions);
 }
 
 }  // namespace tavik::py

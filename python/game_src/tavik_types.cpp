@@ -53,6 +53,7 @@ PyTypeObject* tavik_chain_result_type() { return types().chain_result; }
 PyObject* new_tavik_field(const BitField& field) { return new_object(tavik_field_type(), field); }
 
 void add_functions(PyObject* module, PyMethodDef* functions) {
+    fill_method_docs(functions, "");
     if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
 }
 

@@ -183,6 +183,37 @@ PyObject* py_none() { return Py_NewRef(Py_None); }
 
 // ---------------------------------------------------------------- class creation
 
+namespace {
+
+DocLookup doc_lookup = nullptr;
+
+}  // namespace
+
+void set_doc_lookup(DocLookup lookup) { doc_lookup = lookup; }
+
+void fill_method_docs(PyMethodDef* methods, std::string_view owner) {
+    if (!doc_lookup || !methods) return;
+    std::string key;
+    for (PyMethodDef* m = methods; m->ml_name; ++m) {
+        key.assign(owner);
+        if (!owner.empty()) key += '.';
+        key += m->ml_name;
+        if (const char* doc = doc_lookup(key)) m->ml_doc = doc;
+    }
+}
+
+void fill_type_docs(PyTypeObject* type, const char* python_name) {
+    if (!doc_lookup) return;
+    if (const char* doc = doc_lookup(python_name)) type->tp_doc = doc;
+    fill_method_docs(type->tp_methods, python_name);
+    if (!type->tp_getset) return;
+    std::string key;
+    for (PyGetSetDef* g = type->tp_getset; g->name; ++g) {
+        key = std::string(python_name) + '.' + g->name;
+        if (const char* doc = doc_lookup(key)) g->doc = doc;
+    }
+}
+
 void ready_type(PyTypeObject* type, const char* python_name) {
     if (PyType_Ready(type) < 0) {
         PyErr_PrintEx(0);

@@ -350,6 +350,16 @@ struct LazyType {
 };
 
 void ready_type(PyTypeObject* type, const char* python_name);
+
+// Runtime documentation by key: "name" for a module function, "Class" and
+// "Class.member" for a class. A module that sets none keeps the empty docs
+// (tavik's own classes stay undocumented at run time).
+using DocLookup = const char* (*)(std::string_view key);
+void set_doc_lookup(DocLookup lookup);
+// Fills the docs of a method table (owner "" for module functions) and of a
+// class, its methods and its attributes; called before PyType_Ready.
+void fill_method_docs(PyMethodDef* methods, std::string_view owner);
+void fill_type_docs(PyTypeObject* type, const char* python_name);
 // Stores one class attribute (a new reference, consumed) in the type's dict.
 void add_class_attribute(PyTypeObject* type, const char* python_name, const char* name, PyObject* value);
 void finish_class_attributes(PyTypeObject* type);
@@ -368,6 +378,7 @@ PyTypeObject* create_once(LazyType& lazy, const char* python_name, const char* t
     type->tp_flags = Py_TPFLAGS_DEFAULT;
     type->tp_doc = "";
     fill(*type);
+    fill_type_docs(type, python_name);
     ready_type(type, python_name);
     lazy.state = LazyType::Filling;
     attributes(*type);
