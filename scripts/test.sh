@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the core tests (CTest), then the
-# Python suites against a freshly built wheel installed into a fresh
-# environment, once for each supported CPython found (TAVIK_PYTHONS to choose),
-# then the sanitizer pass.
+# Sets up what the tests need and runs every test: the system tools
+# (scripts/install-deps.sh), the core tests (CTest), then the Python suites
+# against a freshly built wheel installed into a fresh environment, once for
+# each supported CPython found (TAVIK_PYTHONS to choose), the documentation
+# site built strictly, the release wheels and the sanitizer pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
 BUILD=$(realpath -m "${TAVIK_BUILD_DIR:-build/test}")
+
+echo "== system tools"
+PYTHON=$PYTHON bash scripts/install-deps.sh
 
 source scripts/pythons.sh
 
@@ -31,12 +35,17 @@ while read -r ver py <&3; do
   # dependencies come from the package's own extras.
   "$py" -m venv "$dir/venv"
   wheel=$(ls "$dir"/wheel/tavik-*.whl)
-  "$dir/venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test,rl,dist]"
+  "$dir/venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test,rl,dist,docs]"
   echo "== python $ver: tests"
   # Run from the tests folders so the source tree cannot shadow the installed packages.
   (cd python/tests && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider .)
   if [ -d python/game_tests ]; then
     (cd python/game_tests && "$dir/venv/bin/python" -m pytest -q -p no:cacheprovider .)
+  fi
+  if [ "$tested" = 1 ]; then
+    # Once: the site with its API pages read from the stubs; a broken link or reference fails.
+    echo "== docs: mkdocs build --strict"
+    "$dir/venv/bin/python" -m mkdocs build --strict -q -f mkdocs.yml -d "$BUILD/site"
   fi
 done 3< <(supported_pythons)
 # A run that tested no Python at all must not pass.
