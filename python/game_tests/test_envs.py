@@ -334,3 +334,9 @@ def test_renderings():
     text.reset(seed=2)
     out = text.render()
     assert "\x1b[" in out and "next:" in out
+
+
+def test_vector_env_takes_one_thread_unless_asked():
+    # More threads lose to one on a busy machine; the caller opts in.
+    assert TokopuyoVectorEnv(4).threads == 1
+    assert TokopuyoVectorEnv(4, threads=2).threads == 2

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import json
 import os
 import re
 import shutil
@@ -87,3 +88,54 @@ def test_a_user_program_type_checks_under_mypy_strict(tmp_path):
     assert done.returncode == 1, done.stdout + done.stderr
     found = set(re.findall(r"^(\w+)\.py:(\d+): error", done.stdout, re.M))
     assert found == {("mistakes", str(line)) for line in (5, 6, 7, 8)}, done.stdout
+
+
+USES_THE_ARRAYS_AND_ENVIRONMENTS = """
+import numpy as np
+from numpy.typing import NDArray
+
+import tavik
+import tavik_game as tg
+from tavik_game.envs import TokopuyoEnv, TokopuyoVectorEnv
+
+fields: list[tavik.Field] = [tg.Game(seed=s).field for s in range(4)]
+planes: NDArray[np.uint8] = tg.observe(fields)
+again: NDArray[np.uint8] = tg.observe(fields, colours=4, out=planes)
+types: NDArray[np.uint8] = tg.to_numpy(fields[0])
+back: tavik.Field = tg.from_numpy(types)
+
+env = TokopuyoEnv(max_pairs=10)
+obs, info = env.reset(seed=1)
+board: NDArray[np.uint8] = obs["field"]
+mask: NDArray[np.bool_] = env.action_masks()
+obs, reward, terminated, truncated, info = env.step(int(mask.argmax()))
+total: float = reward
+over: bool = terminated or truncated
+game: tg.Game = env.game
+
+vec = TokopuyoVectorEnv(8)
+vobs, vinfo = vec.reset(seed=0)
+vobs, rewards, ended, cut, vinfo = vec.step(np.zeros(8, np.int64))
+mean: float = float(np.mean(rewards))
+done: NDArray[np.bool_] = ended | cut
+batch: NDArray[np.uint8] = vobs["pairs"]
+print(planes.shape, again.dtype, back, total, over, game.turn, mean, done.any(), batch.shape)
+"""
+
+
+@pytest.mark.parametrize("checker", ["mypy", "basedpyright"])
+def test_a_program_on_the_arrays_and_environments_type_checks_clean(tmp_path, checker):
+    pytest.importorskip("gymnasium")
+    if checker == "basedpyright":
+        pytest.importorskip("basedpyright")
+    (tmp_path / "user.py").write_text(USES_THE_ARRAYS_AND_ENVIRONMENTS)
+    stubs = None if INSTALLED else stub_dir(tmp_path)
+    if checker == "mypy":
+        args = ["mypy", "--strict", "--no-incremental", "--config-file", os.devnull, "user.py"]
+        done = run(tmp_path, args if INSTALLED else [*args, "--follow-imports=silent"], stubs)
+    else:
+        # basedpyright's own defaults (stricter than pyright's): Any leaking out is reported too.
+        paths = [] if stubs is None else [str(stubs), str(PACKAGE.parent)]
+        (tmp_path / "pyrightconfig.json").write_text(json.dumps({"extraPaths": paths}))
+        done = run(tmp_path, ["basedpyright", "--pythonpath", sys.executable, "user.py"], None)
+    assert done.returncode == 0, done.stdout + done.stderr

@@ -98,8 +98,11 @@ class Field:
         """Find every chain fired by dropping one to three puyos of one colour
         into one column. Order unspecified (fixed from run to run)."""
     def find_chain_recursive(self, depth: int) -> list[FoundChain]:
-        """Find extension chains plus up to depth levels of further extensions,
-        sorted by score, highest first. depth 0 finds nothing."""
+        """Find extension chains plus up to depth levels of further extensions.
+
+        For depth 2 or more, sorted by score, highest first; depth 1 gives find_chain()'s
+        finds in find_chain()'s order; depth 0 finds nothing. A find built on earlier
+        extensions has as its field the built field just before it fires."""
     def find_chain_by_removal(self) -> list[FoundChain]:
         """Find every chain set off by taking one group away."""
     def __getstate__(self) -> bytes:

@@ -23,7 +23,9 @@ one of its calls is running raises nivo_runtime.PyBorrowError / PyBorrowMutError
 from collections.abc import Sequence
 from typing import Any, ClassVar, final
 
+import numpy as np
 import tavik
+from numpy.typing import NDArray
 
 __all__ = ["Game", "Move", "PairSequence", "BeamBot"]
 
@@ -313,7 +315,9 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
 # tavik_game.observe is the native function itself; to_numpy and from_numpy wrap the
 # private writers below.
 
-def observe(fields: Sequence[tavik.Field | Game], colours: int = 4, out: Any = None) -> Any:
+def observe(
+    fields: Sequence[tavik.Field | Game], colours: int = 4, out: NDArray[np.uint8] | None = None
+) -> NDArray[np.uint8]:
     """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
 
     Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.

@@ -12,6 +12,7 @@ from . import _native
 if TYPE_CHECKING:
     import numpy as np
     import tavik
+    from numpy.typing import ArrayLike, NDArray
 
 
 ROWS = 13      # Python rows 1..13: the player never sees row 0
@@ -30,7 +31,7 @@ def _numpy():
     return _np
 
 
-def to_numpy(field: "tavik.Field", out: "Optional[np.ndarray]" = None) -> "np.ndarray":
+def to_numpy(field: "tavik.Field", out: "Optional[NDArray[np.uint8]]" = None) -> "NDArray[np.uint8]":
     """The field's type numbers as a (14, 6) uint8 array, rows by columns, Python row 0 first."""
     np = _numpy()
     if out is None:
@@ -39,7 +40,7 @@ def to_numpy(field: "tavik.Field", out: "Optional[np.ndarray]" = None) -> "np.nd
     return out
 
 
-def from_numpy(array: Any) -> "tavik.Field":
+def from_numpy(array: "ArrayLike") -> "tavik.Field":
     """A new Field from a (14, 6) array of type numbers 0 to 7 (integers of any width)."""
     np = _numpy()
     a = np.asarray(array)
