@@ -13,6 +13,7 @@ import html
 import os
 import re
 import sys
+from dataclasses import dataclass
 
 import tavik
 from tavik import Field, Hand, Pair, PuyoType, Rotation
@@ -101,16 +102,82 @@ def show_steps(title: str, field: Field) -> None:
     print(f"whole chain: {result.chain} steps, score {result.score}")
 
 
-def extensions(find: tavik.FoundChain) -> int:
-    # Earlier triggers of a recursive find show only in its debug text.
-    listed = repr(find).split("extensions: [", 1)[1].split("], trigger:", 1)[0]
-    return listed.count("Connection {")
+COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
 
 
-def describe(find: tavik.FoundChain) -> str:
-    cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
-    built = f" after {extensions(find)} earlier trigger(s)" if extensions(find) else ""
-    return f"score {find.score:>6}, chain {find.chain:>2}, trigger at {cells}{built}"
+@dataclass
+class Replayed:
+    """A find made concrete: the field just before it fires and what was done to get there."""
+
+    find: tavik.FoundChain
+    before: Field                           # the field the chain fires from
+    steps: list[tuple[str, int, int, int]]  # (what, colour, column, count): extensions first, the trigger last
+    trigger: set[tuple[int, int]]           # cells of the last step, in `before`
+    changed: set[tuple[int, int]]           # every cell the steps touched
+
+
+def changed_cells(a: Field, b: Field) -> set[tuple[int, int]]:
+    ca, cb = a.to_array(), b.to_array()
+    return {(x, y) for x in range(6) for y in range(14) if ca[x][y] != cb[x][y]}
+
+
+def _drop(field: Field, column: int, colour: int, count: int) -> Field:
+    built = field.clone()
+    for _ in range(count):
+        built.put(column, colour)
+    return built
+
+
+def _fires_as(built: Field, find: tavik.FoundChain) -> bool:
+    after = built.clone()
+    result = after.chain()
+    return result.score == find.score and result.chain == find.chain and after == find.field
+
+
+def _replay_on(field: Field, base: Field, steps: list[tuple[str, int, int, int]],
+               find: tavik.FoundChain) -> Replayed | None:
+    # A find keeps only its trigger's cells: its colour is the one whose drop fires as it did.
+    column, count = find.trigger[0][0], len(find.trigger)
+    for colour in COLOURS:
+        built = _drop(base, column, colour, count)
+        if _fires_as(built, find):
+            return Replayed(find, built, [*steps, ("drop", colour, column, count)],
+                            changed_cells(base, built), changed_cells(field, built))
+    return None
+
+
+def replay(field: Field, find: tavik.FoundChain, removal: bool = False) -> Replayed | None:
+    """Rebuilds a find from the public API alone: the colour of its trigger and, for a
+    recursive find, the earlier extension it builds on (searched one level deep)."""
+    if removal:
+        cells = {(x, y) for x, y in find.trigger}
+        built = field.clone()
+        for x, y in cells:
+            built.set(x, y, PuyoType.EMPTY)
+        x, y = find.trigger[0]
+        return Replayed(find, built, [("take away", field.get(x, y), x, len(cells))], cells, cells)
+    direct = _replay_on(field, field, [], find)
+    if direct is not None:
+        return direct
+    for earlier in field.find_chain():
+        first = _replay_on(field, field, [], earlier)
+        if first is not None:
+            _, colour, column, count = first.steps[0]
+            found = _replay_on(field, first.before, [("place", colour, column, count)], find)
+            if found is not None:
+                return found
+    return None
+
+
+def describe_step(step: tuple[str, int, int, int]) -> str:
+    what, colour, column, count = step
+    if what == "take away":
+        return f"take away the {NAMES[colour]} group of {count}"
+    return f"{what} {NAMES[colour]} x{count} into column {column}"
+
+
+def describe(r: Replayed) -> str:
+    return f"score {r.find.score:>5}, chain {r.find.chain}: " + ", then ".join(map(describe_step, r.steps))
 
 
 _CELL = re.compile(r'<span style="([^"]*)">[^<]*</span>')
@@ -160,26 +227,30 @@ def chain_steps_html(start: Field, trigger: set[tuple[int, int]] = frozenset()) 
     return panels
 
 
-def find_html(before: Field, find: tavik.FoundChain | None, search: str) -> str:
-    if find is None:
+def find_html(before: Field, found: Replayed | None, search: str) -> str:
+    if found is None:
         return f"<figure>{big_field(before)}<figcaption>{html.escape(search)}:<br>no chain found</figcaption></figure>"
-    fired = trigger_field(before, find)
-    trigger = set(find.trigger)
-    cells = ", ".join(f"({x}, {y})" for x, y in find.trigger)
-    removal = "depth: Some(" in repr(find)
-    what = "take away the framed group" if removal else "drop the starred puyos"
-    shown = big_field(before, {cell: "trigger" for cell in trigger}, ghosts=None if removal else fired)
+    find, removal = found.find, found.steps[-1][0] == "take away"
+    if removal:
+        marks = {cell: "removed" for cell in found.trigger}
+        shown = big_field(before, marks)
+    else:
+        marks = {cell: "drop" for cell in found.changed}
+        marks.update({cell: "drop trigger" for cell in found.trigger})
+        shown = big_field(before, marks, ghosts=found.before)
+    todo = "<br>".join(html.escape(describe_step(s)) for s in found.steps)
+    todo += "" if removal else "<br>(dashed: dropped; &#x2605;: the trigger, last)"
     return (
         f'<div class="row"><figure>{shown}<figcaption>{html.escape(search)}<br>'
         f'<span class="big">{find.score}</span> points<br><span class="big">{find.chain}</span> chain<br>'
-        f"{what}:<br>{cells}</figcaption></figure>"
+        f"{todo}</figcaption></figure>"
         f'<figure>{big_field(find.field)}<figcaption>after the chain</figcaption></figure></div>'
         '<h3>step by step</h3><div class="row">'
-        + "".join(chain_steps_html(fired, set() if removal else trigger)) + "</div>"
+        + "".join(chain_steps_html(found.before, set() if removal else found.trigger)) + "</div>"
     )
 
 
-def write_html(path: str, before: Field, find: tavik.FoundChain | None, title: str,
+def write_html(path: str, before: Field, find: Replayed | None, title: str,
                search: str = "best find", showcase: Field | None = None) -> None:
     body = "<h2>The best find on the field</h2>" + find_html(before, find, search)
     if showcase is not None:
@@ -200,15 +271,16 @@ figcaption {{ font-size: 1.25em; line-height: 1.5; min-width: 6em; }}
       font-weight: bold; font-size: 1.1em; color: #fff; text-shadow: 0 0 3px #000; }}
 .c.dark {{ color: #333; text-shadow: none; }}
 .c.fuzzy {{ opacity: .4; }}
-.c.ghost {{ opacity: .75; outline: 3px dashed #111; outline-offset: -3px; }}
-.c.trigger {{ box-shadow: inset 0 0 0 4px #111; }}
+.c.ghost {{ opacity: .8; }}
+.c.drop {{ outline: 3px dashed #111; outline-offset: -3px; }}
+.c.removed {{ box-shadow: inset 0 0 0 4px #111; }}
 .c.trigger::before {{ content: "\\2605"; position: absolute; top: -.2em; right: -.1em; color: #fff;
                      font-size: .9em; text-shadow: 0 0 3px #000, 0 0 2px #000; }}
 .c.vanish {{ box-shadow: inset 0 0 0 4px #f0f; }}
 </style></head>
 <body><h1>{html.escape(title)}</h1>
-<p>&#x2605; framed: the trigger (dashed: puyos to drop there) &middot; magenta: vanishes in
-that step &middot; faint top rows: the fuzzy rows 0 and 1.</p>
+<p>dashed: puyos to drop (&#x2605; the trigger, dropped last) &middot; framed: a group to take
+away &middot; magenta: vanishes in that step &middot; faint top rows: the fuzzy rows 0 and 1.</p>
 {body}
 </body></html>
 """
@@ -262,42 +334,29 @@ def main(argv: list[str]) -> int:
         "find_chain_recursive(2)": field.find_chain_recursive(2),
         "find_chain_by_removal()": field.find_chain_by_removal(),
     }
-    overall = None
+    overall: Replayed | None = None
     overall_search = "no search"
     for name, finds in searches.items():
+        removal = name == "find_chain_by_removal()"
         finds = sorted(finds, key=lambda f: f.score, reverse=True)
+        replayed = [r for r in (replay(field, f, removal) for f in finds) if r is not None]
         print(f"{name}: {len(finds)} finds")
-        for find in finds[:3]:
-            print("   " + describe(find))
-        # A recursive find builds on earlier triggers; the best one-step find replays by hand.
-        if finds and name != "find_chain_recursive(2)" and (overall is None or finds[0].score > overall.score):
-            overall, overall_search = finds[0], name
+        # Finds that build the same field the same way read alike: one line each, counted.
+        ways: dict[str, int] = {}
+        for r in replayed:
+            ways[describe(r)] = ways.get(describe(r), 0) + 1
+        for text, count in list(ways.items())[:3]:
+            print(f"   {text}" + (f"   ({count} finds)" if count > 1 else ""))
+        if replayed and (overall is None or replayed[0].find.score > overall.find.score):
+            overall, overall_search = replayed[0], name
 
     if overall is not None:
-        print("\nthe best find, before and after:")
-        print(side_by_side(field.get_pretty_string(), overall.field.get_pretty_string()))
-        show_steps("the best find", trigger_field(field, overall))
+        print(f"\nthe best find ({overall_search}), just before it fires and after:")
+        print(side_by_side(overall.before.get_pretty_string(), overall.find.field.get_pretty_string()))
+        show_steps("the best find", overall.before)
     write_html(args.html, field, overall, "tavik: best find", overall_search, showcase=nineteen)
     print(f"\nwrote {args.html}")
     return 0
-
-
-def trigger_field(field: Field, find: tavik.FoundChain) -> Field:
-    """The field just before the find fires: trigger puyos in place, or a removed group gone."""
-    fired = field.clone()
-    if "depth: Some(" in repr(find):
-        for x, y in find.trigger:
-            fired.set(x, y, PuyoType.EMPTY)
-    else:
-        for x, _ in find.trigger:
-            fired.put(x, trigger_colour(find))
-    return fired
-
-
-def trigger_colour(find: tavik.FoundChain) -> int:
-    # The trigger is the last connection in the find's debug text.
-    name = repr(find).rsplit("puyotype: ", 1)[1].split(" ", 1)[0]
-    return getattr(PuyoType, name, 3)
 
 
 if __name__ == "__main__":

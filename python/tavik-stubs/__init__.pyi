@@ -101,8 +101,7 @@ class Field:
         """Find extension chains plus up to depth levels of further extensions.
 
         For depth 2 or more, sorted by score, highest first; depth 1 gives find_chain()'s
-        finds in find_chain()'s order; depth 0 finds nothing. A find built on earlier
-        extensions has as its field the built field just before it fires."""
+        finds in find_chain()'s order; depth 0 finds nothing."""
     def find_chain_by_removal(self) -> list[FoundChain]:
         """Find every chain set off by taking one group away."""
     def __getstate__(self) -> bytes:
