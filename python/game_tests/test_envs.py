@@ -332,8 +332,40 @@ def test_renderings():
     assert red in colours or blue in colours or (255, 255, 0) in colours or (0, 128, 0) in colours
     text = TokopuyoEnv(render_mode="ansi")
     text.reset(seed=2)
-    out = text.render()
-    assert "\x1b[" in out and "next:" in out
+    assert "next:" in text.render()
+
+
+def test_rgb_array_fades_both_fuzzy_rows_frames_the_current_pair_and_draws_letters_on_request():
+    from tavik_game.envs import _CELL, _rgb
+
+    game = tg.Game(seed=4)
+    image = _rgb(game)
+    middle = _CELL // 2
+    ground = tuple(image[middle, 2 * _CELL + middle])      # row 0, empty
+    assert ground == tuple(image[_CELL + middle, 2 * _CELL + middle]) != (255, 255, 255)  # row 1 alike
+    assert tuple(image[2 * _CELL + middle, 2 * _CELL + middle]) == (255, 255, 255)        # row 2: plain
+    pair_left = 7 * _CELL
+    assert tuple(image[0, pair_left + middle]) == tuple(image[middle, pair_left]) == (17, 17, 17)
+    assert tuple(image[3 * _CELL, pair_left + middle]) != (17, 17, 17)  # the next pair is not framed
+    lettered = _rgb(game, letters=True)
+    assert (lettered != image).any() and (lettered[:, : 6 * _CELL] == image[:, : 6 * _CELL]).all()
+
+
+@pytest.mark.parametrize(("env", "coloured"), [({}, False), ({"CLICOLOR_FORCE": "1"}, True)])
+def test_ansi_follows_tavik_colour_decision_when_piped(env, coloured):
+    import os
+    import subprocess
+    import sys
+
+    program = ("from tavik_game.envs import TokopuyoEnv\n"
+               "e = TokopuyoEnv(render_mode='ansi'); e.reset(seed=1); e.step(0)\n"
+               "import tavik; f = tavik.Field().put(0, tavik.PuyoType.RED)\n"
+               "print(repr(e.render()), '\\x1b[' in f.get_pretty_string())")
+    clean = {k: v for k, v in os.environ.items() if k not in ("CLICOLOR_FORCE", "NO_COLOR", "CLICOLOR")}
+    out = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, check=True,
+                         env={**clean, **env}).stdout
+    assert ("\\x1b[" in out.rsplit(" ", 1)[0]) is coloured
+    assert out.split()[-1] == str(coloured)
 
 
 def test_vector_env_takes_one_thread_unless_asked():

@@ -126,6 +126,6 @@ def test_the_demo_page_marks_the_trigger_and_shows_every_chain_step(tmp_path):
     checker.feed(page)
     assert checker.stack == [] and checker.external == []
     best = page.split("<h2>The built-in")[0]
-    assert best.count("c trigger") == 2 and best.count(" ghost") == 2
+    assert best.count("c drop trigger") == 2 and best.count(" ghost") == 2
     assert "<b>step 1</b>" in best and "<b>step 2</b>" not in best
     assert page.count("<b>step ") == 1 + 19  # the best find's one step, the 19-chain's nineteen

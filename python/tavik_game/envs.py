@@ -55,11 +55,28 @@ _RGB = np.array(
     ],
     np.uint8,
 )
+_LETTERS = ["_", "O", "W", "I", "R", "B", "Y", "G"]
 _ANSI = ["__", "\x1b[1;47mO_\x1b[0m", "\x1b[1;40mW_\x1b[0m", "\x1b[1;40mI_\x1b[0m",
          "\x1b[1;41mR_\x1b[0m", "\x1b[1;44mB_\x1b[0m", "\x1b[1;43mY_\x1b[0m", "\x1b[1;42mG_\x1b[0m"]
+_PLAIN = [letter + "_" for letter in _LETTERS]
 _CELL = 24       # pixels per cell of the rgb_array image
 _GRID_LINE = (224, 224, 224)
-_HIDDEN_ROW = (238, 238, 238)
+_FUZZY_ROWS = 2  # rows 0 and 1: drawn faint, as the HTML pages draw them (opacity 0.4
+_FUZZY_OPACITY = 0.4  # over the grid's ground #9aa), so an empty fuzzy cell reads as such too
+_FUZZY_GROUND = np.array([153, 170, 170], np.float64)
+_CURRENT = (17, 17, 17)  # the frame around the current pair
+_colour: Optional[bool] = None
+
+
+def _terminal_colours() -> bool:
+    """tavik's own decision (a terminal, CLICOLOR_FORCE, NO_COLOR, CLICOLOR), read from its
+    rendering once, so a piped run prints no escape codes here either."""
+    global _colour
+    if _colour is None:
+        import tavik
+
+        _colour = "\x1b[" in tavik.Field().put(0, tavik.PuyoType.RED).get_pretty_string()
+    return _colour
 
 
 def _entropy_seeds(n: int) -> NDArray[np.uint64]:
@@ -112,19 +129,46 @@ class _Buffers:
 
 
 def _ansi(game: _native.Game) -> str:
+    cells = _ANSI if _terminal_colours() else _PLAIN
     types = to_numpy(game.field)
     lines = [f"turn {game.turn}  score {game.score}  max chain {game.max_chain}"]
     for y in range(types.shape[0]):
-        lines.append("".join(_ANSI[t] for t in types[y]))
+        lines.append("".join(cells[t] for t in types[y]))
     shown = []
     for pair in game.pairs:
-        shown.append(_ANSI[pair.child] + "/" + _ANSI[pair.axis])
+        shown.append(cells[pair.child] + "/" + cells[pair.axis])
     lines.append("next: " + "  ".join(shown))
     return "\n".join(lines) + "\n"
 
 
-def _rgb(game: _native.Game) -> NDArray[np.uint8]:
-    """The field (rows 0 to 13) on the left, the visible pairs stacked on the right."""
+def _letter_masks() -> Dict[int, NDArray[np.bool_]]:
+    """A small pixel font: each cell type's letter as a (_CELL, _CELL) mask, for viewers who
+    cannot tell the colours apart."""
+    glyphs = {  # 5 x 7, one string a row
+        1: ["01110", "10001", "10001", "10001", "10001", "10001", "01110"],  # O
+        4: ["11110", "10001", "10001", "11110", "10100", "10010", "10001"],  # R
+        5: ["11110", "10001", "10001", "11110", "10001", "10001", "11110"],  # B
+        6: ["10001", "10001", "01010", "00100", "00100", "00100", "00100"],  # Y
+        7: ["01110", "10001", "10000", "10111", "10001", "10001", "01110"],  # G
+    }
+    masks = {}
+    for t, rows in glyphs.items():
+        small = np.array([[c == "1" for c in row] for row in rows], np.bool_)
+        big = np.repeat(np.repeat(small, 2, 0), 2, 1)  # 10 x 14 pixels
+        mask = np.zeros((_CELL, _CELL), np.bool_)
+        top, left = (_CELL - big.shape[0]) // 2, (_CELL - big.shape[1]) // 2
+        mask[top: top + big.shape[0], left: left + big.shape[1]] = big
+        masks[t] = mask
+    return masks
+
+
+_LETTER_MASKS: Optional[Dict[int, NDArray[np.bool_]]] = None
+
+
+def _rgb(game: _native.Game, letters: bool = False) -> NDArray[np.uint8]:
+    """The field (rows 0 to 13) on the left, the visible pairs stacked on the right, the
+    current pair framed; rows 0 and 1 faint; with `letters`, each puyo's letter drawn in it."""
+    global _LETTER_MASKS
     types = to_numpy(game.field)
     pairs = np.array([[p.child, p.axis] for p in game.pairs], np.uint8).reshape(-1, 2)
     # Cell grid: 6 field columns, one blank column, one pair column.
@@ -134,12 +178,28 @@ def _rgb(game: _native.Game) -> NDArray[np.uint8]:
         grid[3 * i, COLUMNS + 1] = child   # the child sits above its axis, as it spawns
         grid[3 * i + 1, COLUMNS + 1] = axis
     image = _RGB[np.repeat(np.repeat(grid, _CELL, 0), _CELL, 1)]
-    # Row 0, above the visible field, on a gray ground where it is empty.
-    top = image[:_CELL, : COLUMNS * _CELL]
-    top[(top == 255).all(axis=2)] = _HIDDEN_ROW
+    if letters:
+        if _LETTER_MASKS is None:
+            _LETTER_MASKS = _letter_masks()
+        for (y, x), t in np.ndenumerate(grid):
+            mask = _LETTER_MASKS.get(int(t))
+            if mask is not None:
+                cell = image[y * _CELL: (y + 1) * _CELL, x * _CELL: (x + 1) * _CELL]
+                cell[mask] = (0, 0, 0) if t == 6 else (255, 255, 255)  # dark on yellow
+    # The fuzzy rows above the visible field, faded onto the ground.
+    fuzzy = image[: _FUZZY_ROWS * _CELL, : COLUMNS * _CELL].astype(np.float64)
+    image[: _FUZZY_ROWS * _CELL, : COLUMNS * _CELL] = (
+        fuzzy * _FUZZY_OPACITY + _FUZZY_GROUND * (1 - _FUZZY_OPACITY)).round().astype(np.uint8)
     image[::_CELL, : COLUMNS * _CELL] = _GRID_LINE
     image[:, : COLUMNS * _CELL : _CELL] = _GRID_LINE
     image[:, COLUMNS * _CELL : (COLUMNS + 1) * _CELL] = 255
+    if len(pairs):
+        # A 2-pixel frame around the current pair, inside its two cells.
+        left, right = (COLUMNS + 1) * _CELL, (COLUMNS + 2) * _CELL
+        image[0:2, left:right] = _CURRENT
+        image[2 * _CELL - 2: 2 * _CELL, left:right] = _CURRENT
+        image[0: 2 * _CELL, left: left + 2] = _CURRENT
+        image[0: 2 * _CELL, right - 2: right] = _CURRENT
     return np.ascontiguousarray(image)
 
 
@@ -147,6 +207,8 @@ class TokopuyoEnv(gym.Env[Observation, int]):
     """One player, endless pairs: score as much as possible before the field tops out."""
 
     metadata = {"render_modes": ["ansi", "rgb_array", "human"], "render_fps": 4}
+    # Set True to draw each puyo's letter into the rgb_array image (colour-blind viewers).
+    render_letters = False
 
     def __init__(
         self,
@@ -199,7 +261,7 @@ class TokopuyoEnv(gym.Env[Observation, int]):
             return None
         game = self.game
         if self.render_mode == "rgb_array":
-            return _rgb(game)
+            return _rgb(game, self.render_letters)
         text = _ansi(game)
         if self.render_mode == "ansi":
             return text
@@ -218,6 +280,7 @@ class TokopuyoVectorEnv(VectorEnv[Observation, NDArray[np.int64], NDArray[Any]])
     """
 
     metadata = {"render_modes": ["ansi", "rgb_array"], "autoreset_mode": _NEXT_STEP}
+    render_letters = False  # as TokopuyoEnv's
 
     def __init__(
         self,
@@ -312,7 +375,7 @@ class TokopuyoVectorEnv(VectorEnv[Observation, NDArray[np.int64], NDArray[Any]])
         games = [self._core.game(i) for i in range(self.num_envs)]
         if self.render_mode == "ansi":
             return [_ansi(g) for g in games]
-        return [_rgb(g) for g in games]
+        return [_rgb(g, self.render_letters) for g in games]
 
     def close_extras(self, **kwargs: Any) -> None:
         self._core = None

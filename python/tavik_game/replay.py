@@ -247,8 +247,9 @@ main { display: flex; gap: 2em; align-items: flex-start; }
 .pair .c { font-size: .9em; }
 .pair.now { outline: 3px solid #111; outline-offset: 3px; border-radius: 4px; }
 .steps { display: flex; gap: .3em; margin: .5em 0; }
-.steps span { border: 1px solid #888; border-radius: 4px; padding: .1em .5em; }
-.steps span.on { background: #f0f; color: #fff; border-color: #f0f; }
+.steps button { font: inherit; border: 1px solid #888; border-radius: 4px; padding: .1em .5em;
+                background: #fff; cursor: pointer; }
+.steps button.on { background: #f0f; color: #fff; border-color: #f0f; }
 .legend { color: #555; margin-top: 1em; line-height: 1.6; }
 table { border-collapse: collapse; margin-top: 1.5em; }
 td, th { padding: .2em .8em; border-bottom: 1px solid #ddd; text-align: right; }
@@ -278,6 +279,7 @@ tr[data-game] { cursor: pointer; } tr.on { background: #eef; }
 <div id="pairs" class="pairs"></div>
 <div class="legend">framed: the pair just placed &middot; &#x2605;: it set the chain off<br>
 blinking magenta: vanishes in this step &middot; &times;: spawn cell (taken = game over)<br>
+numbered buttons: the move's chain steps<br>
 keys: &larr; &rarr; frame, &uarr; &darr; move, [ ] game, space play, Home End</div>
 </div>
 </main>
@@ -326,13 +328,16 @@ function draw() {
   });
   const steps = $("steps");
   steps.textContent = "";
-  const n = fs.filter(x => x.t === f.t && x.k === "step").length;
-  for (let k = 1; k <= n; k++) {
-    const s = document.createElement("span");
-    s.textContent = k;
-    if (f.n === k) s.className = "on";
+  // One button per chain step of this move: it shows that step.
+  fs.forEach((x, i) => {
+    if (x.t !== f.t || x.k !== "step") return;
+    const s = document.createElement("button");
+    s.textContent = x.n;
+    s.title = "chain step " + x.n;
+    if (i === at) s.className = "on";
+    s.onclick = () => show(i);
     steps.appendChild(s);
-  }
+  });
   const pairs = $("pairs");
   pairs.textContent = "";
   f.p.forEach(([child, axis], k) => {
@@ -373,7 +378,8 @@ data.games.forEach((game, k) => {
   o.textContent = game.name + ": score " + game.score + ", longest chain " + game.max_chain;
   $("game").appendChild(o);
 });
-$("game").onchange = e => pick(+e.target.value);
+// The menu gives the keys back once a game is chosen: a focused menu would keep the arrows.
+$("game").onchange = e => { pick(+e.target.value); e.target.blur(); };
 $("first").onclick = () => show(0);
 $("last").onclick = () => show(frames().length - 1);
 $("prev").onclick = () => show(at - 1);
