@@ -335,8 +335,46 @@ class Event:
     @property
     def data(self) -> dict[str, Any]:
         """The kind's numbers by name (a tavik.Hand for `hand`), a new dict each time."""
-    def __getattr__(self, name: str) -> Any:
-        """The kind's number `name`; AttributeError for a name the kind does not have."""
+    # The kinds' numbers: each raises AttributeError on an event whose kind lacks it.
+    @property
+    def hand(self) -> tavik.Hand:
+        """place: the hand decided."""
+    @property
+    def frames(self) -> int:
+        """place: frames from the decision to the grounding."""
+    @property
+    def chain(self) -> int:
+        """link: the link's number (1 first); chain_end: the chain's links."""
+    @property
+    def score(self) -> int:
+        """link: the link's points (an all-clear bonus not included)."""
+    @property
+    def sent(self) -> int:
+        """link: ojama the link produces; offset: ojama exchanged."""
+    @property
+    def bonus(self) -> int:
+        """all_clear: points added to the score."""
+    @property
+    def cancel_pending(self) -> int:
+        """offset: the sender's own pending ojama cancelled."""
+    @property
+    def cancel_fixed(self) -> int:
+        """offset: the sender's own fixed ojama cancelled."""
+    @property
+    def to_opponent(self) -> int:
+        """offset: ojama added to the opponent's pending ojama."""
+    @property
+    def fixed(self) -> int:
+        """chain_end: the opponent's pending ojama that became fixed."""
+    @property
+    def dropped(self) -> int:
+        """garbage: ojama that landed."""
+    @property
+    def lost(self) -> int:
+        """garbage: ojama that found their column full."""
+    @property
+    def remaining(self) -> int:
+        """garbage: fixed ojama left waiting for the next turn."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __eq__(self, other: object, /) -> bool:
         """Equal when frame, player, kind and numbers are equal."""
