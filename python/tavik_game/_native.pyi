@@ -501,6 +501,8 @@ class Match:
         """An independent copy of the match (a match holds no Python objects)."""
     def __reduce__(self) -> tuple[Any, ...]:
         """Pickles as a Match rebuilt from its seed, settings and the hands played so far."""
+    def __setstate__(self, state: bytes, /) -> None:
+        """Replays the hands of a pickled match on it (TypeError unless bytes)."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __eq__(self, other: object, /) -> bool:
         """Equal when settings, players, clock and events are equal."""
