@@ -22,14 +22,18 @@ from ._native import (
     ojama_from_score,
 )
 from .arrays import from_numpy, observe, to_numpy
+from .bot import BotWeights, Evaluation, evaluate
 
 __all__ = [
     "BeamBot",
+    "BotWeights",
+    "Evaluation",
     "Game",
     "Move",
     "PairSequence",
     "best_find",
     "drop_ojama",
+    "evaluate",
     "expand",
     "field_key",
     "from_numpy",

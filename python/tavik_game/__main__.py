@@ -18,6 +18,7 @@ import tavik
 
 import tavik_game as tg
 
+from . import _endless
 from .replay import Replay
 
 BOTS = ("beam", "greedy", "random")
@@ -65,6 +66,7 @@ def build_parser() -> argparse.ArgumentParser:
     play.add_argument("--colours", type=int, choices=(3, 4), default=4, help="colours in the pair sequence (4)")
     play.add_argument("--html", metavar="PATH", help="write an HTML replay of every game to PATH")
     play.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    _endless.add_parser(commands, _int_in)
     return parser
 
 
@@ -231,6 +233,8 @@ def report(out: TextIO, args: argparse.Namespace, bot: str, games: Sequence[tg.G
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     try:
+        if args.command == "endless":
+            return _endless.run(args, sys.stdout, sys.stderr)
         return play(args, sys.stdout, sys.stderr)
     except KeyboardInterrupt:
         sys.stderr.write("\ninterrupted\n")
