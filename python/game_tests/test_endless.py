@@ -53,13 +53,15 @@ def test_a_game_stops_at_its_first_big_chain(scores, pairs, expected):
     "name, kwargs",
     [
         ("beam", {"width": 100, "depth": 2}),
+        # A lookahead bot is told the game's end and stop unless its name says otherwise.
         ("beam:40,queues=3,horizon=8,fire_score=70000",
-         {"width": 40, "depth": 2, "queues": 3, "horizon": 8, "fire_score": 70000}),
+         {"width": 40, "depth": 2, "queues": 3, "horizon": 8, "fire_score": 70000, "pairs": 50}),
+        ("beam:40,queues=3", {"width": 40, "depth": 2, "queues": 3, "fire_score": 10000, "pairs": 50}),
         ("beam:5,depth=1,threads=2", {"width": 5, "depth": 1, "threads": 2}),
     ],
 )
 def test_bot_names(name, kwargs):
-    assert _endless.parse_beam(name, 2) == kwargs
+    assert _endless.parse_beam(name, 2, 10000, 50) == kwargs
 
 
 @pytest.mark.parametrize("name", ["greedy", "beam:x", "beam:4,width=3", "beam:4,queues"])
