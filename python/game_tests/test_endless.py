@@ -1,12 +1,13 @@
 """The endless protocol command: its arithmetic on scripted games, its stop rule, its arguments."""
 
-import io
+from dataclasses import replace
 
 import pytest
 
 tg = pytest.importorskip("tavik_game")
 from tavik_game import _endless  # noqa: E402
 from tavik_game.__main__ import main  # noqa: E402
+from tavik_game._cli import parse_bot  # noqa: E402
 
 R = _endless.EndlessResult
 
@@ -50,24 +51,23 @@ def test_a_game_stops_at_its_first_big_chain(scores, pairs, expected):
 
 
 @pytest.mark.parametrize(
-    "name, kwargs",
+    "name, changed",
     [
-        ("beam", {"width": 100, "depth": 2}),
+        ("beam", {"depth": 2}),
         # A lookahead bot is told the game's end and stop unless its name says otherwise.
-        ("beam:40,queues=3,horizon=8,fire_score=70000",
-         {"width": 40, "depth": 2, "queues": 3, "horizon": 8, "fire_score": 70000, "pairs": 50}),
-        ("beam:40,queues=3", {"width": 40, "depth": 2, "queues": 3, "fire_score": 10000, "pairs": 50}),
-        ("beam:5,depth=1,threads=2", {"width": 5, "depth": 1, "threads": 2}),
+        ("beam:40,queues=3,horizon=8,fire_score=70000", {"depth": 2, "pairs": 50}),
+        ("beam:40,depth=1,queues=3", {"fire_score": 10000, "pairs": 50}),
+        ("beam:5,depth=1,threads=2", {}),
     ],
 )
-def test_bot_names(name, kwargs):
-    assert _endless.parse_beam(name, 2, 10000, 50) == kwargs
+def test_the_bot_is_told_the_protocol(name, changed):
+    spec = parse_bot(name)
+    assert _endless.bot_for(spec, name, 2, 10000, 50) == replace(spec, **changed)
 
 
-@pytest.mark.parametrize("name", ["greedy", "beam:x", "beam:4,width=3", "beam:4,queues"])
-def test_bad_bot_names(name):
-    with pytest.raises(ValueError):
-        _endless.parse_beam(name, 2)
+def test_only_the_beam_bot_plays_it():
+    with pytest.raises(ValueError, match="beam"):
+        _endless.bot_for(parse_bot("greedy"), "greedy", 2, 10000, 50)
 
 
 def test_command_prints_the_figures(capsys):

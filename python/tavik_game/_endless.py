@@ -2,7 +2,7 @@
 least S points and score that chain (0 if none), over seeded games; the figures bots are
 compared by.
 
-    python -m tavik_game endless --bot beam:100,queues=4,horizon=10 --seeds 100 --visible 2
+    python -m tavik_game endless --bot beam:100,queues=4,horizon=8,queue_width=60 --seeds 100 --visible 2
 
 Game s uses seed first_seed + s, so a run is repeatable and comparable across bots.
 """
@@ -12,19 +12,14 @@ from __future__ import annotations
 import argparse
 import statistics
 import time
-from concurrent.futures import ProcessPoolExecutor
-from dataclasses import dataclass
-from typing import Any, Callable, Sequence, TextIO
+from dataclasses import dataclass, replace
+from typing import Callable, Sequence, TextIO
 
 import tavik
 
 import tavik_game as tg
 
-BEAM_OPTIONS = ("depth", "threads", "queues", "horizon", "queue_width", "seed", "fire_score", "pairs")
-BOT_HELP = ("beam[:WIDTH][,depth=D][,threads=T][,queues=Q][,horizon=H][,queue_width=W][,seed=N]"
-            "[,fire_score=S][,pairs=P]; depth defaults to the visible pairs; with queues, fire_score to "
-            "--stop and pairs to --pairs")
-
+from ._cli import BOT_HELP, BotSpec, add_workers, int_in, parse_bot
 
 @dataclass(frozen=True)
 class EndlessResult:
@@ -67,30 +62,22 @@ def summarise(results: Sequence[EndlessResult]) -> EndlessSummary:
     )
 
 
-def parse_beam(name: str, visible: int, stop: int = 0, pairs: int = 0) -> dict[str, Any]:
-    """BeamBot's keyword arguments from a bot name; ValueError says what is wrong. A lookahead
-    bot is told the game's rules unless the name says otherwise: a chain of `stop` ends the
-    game (fire_score) and so does pair number `pairs`."""
-    head, *options = name.split(",")
-    kind, sep, width = head.partition(":")
-    if kind != "beam":
-        raise ValueError(f"bot must be {BOT_HELP}, got {name!r}")
-    kwargs: dict[str, Any] = {"width": _whole(width, "width", name) if sep else 100, "depth": visible}
-    for option in options:
-        key, eq, value = option.partition("=")
-        if key not in BEAM_OPTIONS or not eq:
-            raise ValueError(f"bot {name!r}: options are {', '.join(BEAM_OPTIONS)}, got {option!r}")
-        kwargs[key] = _whole(value, key, name)
-    if kwargs.get("queues"):
-        kwargs.setdefault("fire_score", stop)
-        kwargs.setdefault("pairs", pairs)
-    return kwargs
+def bot_for(spec: BotSpec, name: str, visible: int, stop: int, pairs: int) -> BotSpec:
+    """The beam bot of `spec` for this protocol: depth is the visible pairs unless `name` gives
+    it, and a lookahead bot is told that a chain of `stop` ends the game (fire_score) and so does
+    pair number `pairs`, unless `name` says otherwise. ValueError for a bot that is not beam."""
+    if spec.kind != "beam":
+        raise ValueError(f"endless plays the beam bot, got {name!a}")
+    given = {option.partition("=")[0] for option in name.split(",")[1:]}
+    told = spec.queues > 0
+    return replace(spec, depth=spec.depth if "depth" in given else visible,
+                   fire_score=stop if told and "fire_score" not in given else spec.fire_score,
+                   pairs=pairs if told and "pairs" not in given else spec.pairs)
 
 
-def _whole(text: str, what: str, name: str) -> int:
-    if not (text.isascii() and text.isdigit()):
-        raise ValueError(f"{what} of bot {name!r} must be a whole number, got {text!r}")
-    return int(text)
+def beam_bot(spec: BotSpec) -> tg.BeamBot:
+    bot: tg.BeamBot = spec.beam_bot()
+    return bot
 
 
 def play_endless(game: tg.Game, choose: Callable[[tg.Game], tavik.Hand], pairs: int, stop: int) -> EndlessResult:
@@ -106,14 +93,12 @@ def play_endless(game: tg.Game, choose: Callable[[tg.Game], tavik.Hand], pairs: 
     return EndlessResult(0, 0, game.turn, seconds)
 
 
-def _run(job: tuple[dict[str, Any], int, int, int, int]) -> EndlessResult:
-    kwargs, seed, visible, pairs, stop = job
-    bot = tg.BeamBot(**kwargs)
-    return play_endless(tg.Game(seed=seed, visible=visible), bot.choose, pairs, stop)
+def _run(job: tuple[BotSpec, int, int, int, int]) -> EndlessResult:
+    spec, seed, visible, pairs, stop = job
+    return play_endless(tg.Game(seed=seed, visible=visible), beam_bot(spec).choose, pairs, stop)
 
 
-def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
-               int_in: Callable[..., Callable[[str], int]]) -> None:
+def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
     p = commands.add_parser(
         "endless",
         help="the endless protocol: score of the first big chain over seeded games",
@@ -121,7 +106,9 @@ def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
         "points and score it (0 if none within --pairs pairs); print the median and mean score, the "
         "games at 80,000 and 100,000 or more, the games that fired nothing, the mean chain and ms per move.",
     )
-    p.add_argument("--bot", default="beam:100", help=f"the bot: {BOT_HELP} (beam:100)")
+    p.add_argument("--bot", default="beam:100",
+                   help=f"the bot: {BOT_HELP}; depth defaults to --visible, and with queues fire_score to "
+                   "--stop and pairs to --pairs (beam:100)")
     p.add_argument("--seeds", type=int_in("--seeds", 1, 1_000_000), default=100, help="games (100)")
     p.add_argument("--first-seed", type=int_in("--first-seed", 0, 2**64 - 1_000_001), default=1000,
                    help="seed of the first game; game s uses first + s (1000)")
@@ -129,22 +116,23 @@ def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]",
     p.add_argument("--stop", type=int_in("--stop", 1), default=10_000,
                    help="a chain of at least this many points ends the game and is its score (10000)")
     p.add_argument("--pairs", type=int_in("--pairs", 1, 1_000_000), default=50, help="pairs per game at most (50)")
-    p.add_argument("--workers", type=int_in("--workers", 0, 4096), default=0,
-                   help="worker processes; 0 plays in this process (0)")
+    add_workers(p)
 
 
 def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     try:
-        kwargs = parse_beam(args.bot, args.visible, args.stop, args.pairs)
-        bot = tg.BeamBot(**kwargs)
+        spec = bot_for(parse_bot(args.bot), args.bot, args.visible, args.stop, args.pairs)
+        bot = beam_bot(spec)
     except (ValueError, TypeError) as e:
         err.write(f"endless: {e}\n")
         return 2
-    jobs = [(kwargs, args.first_seed + s, args.visible, args.pairs, args.stop) for s in range(args.seeds)]
+    jobs = [(spec, args.first_seed + s, args.visible, args.pairs, args.stop) for s in range(args.seeds)]
     started = time.perf_counter()
-    if args.workers > 0:
-        with ProcessPoolExecutor(args.workers) as pool:
-            results = list(pool.map(_run, jobs))
+    if args.workers or args.scheduler:
+        from .dataset.cluster import map_jobs, open_client
+
+        with open_client(args.workers, args.scheduler) as client:
+            results = map_jobs(_run, jobs, client=client)
     else:
         results = [_run(job) for job in jobs]
     wall = time.perf_counter() - started
