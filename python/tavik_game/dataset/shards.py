@@ -3,6 +3,7 @@ and the way back from a row to its game."""
 
 from __future__ import annotations
 
+import contextlib
 import errno
 import functools
 import hashlib
@@ -267,6 +268,15 @@ def generate(
             ) from None
 
 
+def _keep(path: Path, manifest: dict[str, Any], k: int, data: bytes, summary: dict[str, Any]) -> None:
+    mf.write_atomic(path / mf.shard_name(k), data)
+    summary["sha256"] = hashlib.sha256(data).hexdigest()
+    summary["bytes"] = len(data)
+    manifest["shards"][k] = summary
+    # The manifest names a shard only once its file is complete.
+    mf.write_atomic(path / MANIFEST, mf.manifest_bytes(manifest))
+
+
 def _count(n: int, word: str) -> str:
     return f"{n} {word}" if n == 1 else f"{n} {word}s"
 
@@ -290,19 +300,17 @@ def _run(
         used_workers = n
         bar.restart_clock()  # starting a local cluster takes seconds
 
-    for k, (data, summary) in run_jobs(
-        functools.partial(play_shard, arguments), todo, client=client, workers=workers, on_start=started
-    ):
-        mf.write_atomic(path / mf.shard_name(todo[k]), data)
-        summary["sha256"] = hashlib.sha256(data).hexdigest()
-        summary["bytes"] = len(data)
-        manifest["shards"][todo[k]] = summary
-        done_games += summary["games"][1] - summary["games"][0]
-        made_rows += summary["rows"]
-        # The manifest names a shard only once its file is complete.
-        mf.write_atomic(manifest_path, mf.manifest_bytes(manifest))
-        rate = made_rows / max(bar.elapsed(), 1e-9)
-        bar.update(done_games, f"games, {made_rows} positions, {rate:,.0f} positions/s")
+    # Closed on the way out, whatever stops the loop: a full disk must not leave tasks running.
+    jobs = contextlib.closing(
+        run_jobs(functools.partial(play_shard, arguments), todo, client=client, workers=workers, on_start=started)
+    )
+    with jobs as results:
+        for k, (data, summary) in results:
+            _keep(path, manifest, todo[k], data, summary)
+            done_games += summary["games"][1] - summary["games"][0]
+            made_rows += summary["rows"]
+            rate = made_rows / max(bar.elapsed(), 1e-9)
+            bar.update(done_games, f"games, {made_rows} positions, {rate:,.0f} positions/s")
     seconds = bar.elapsed() if todo else 0.0
     bar.close()
 
