@@ -23,6 +23,7 @@ from ._cli import (
     BOT_HELP,
     U64,
     BotSpec,
+    add_progress,
     add_seed,
     bot_type,
     int_in,
@@ -53,7 +54,7 @@ def build_parser() -> argparse.ArgumentParser:
     play.add_argument("--threads", type=int_in("--threads", 1, BEAM_THREADS_MAX), help=argparse.SUPPRESS)
     play.add_argument("--colours", type=int, choices=(3, 4), default=4, help="colours in the pair sequence (4)")
     play.add_argument("--html", metavar="PATH", help="write an HTML replay of every game to PATH")
-    play.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    add_progress(play)
     return parser
 
 
