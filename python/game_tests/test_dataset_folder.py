@@ -215,6 +215,12 @@ def test_rows_lead_back_to_their_games(made):
         assert pairs == row["pairs"]
         hands.append(row["hand"])
     assert shards.game_seed(SMALL["seed"], rows[0]["game"]) == rows[0]["game_seed"]
+    replay = dataset.replay_of(rows)
+    per_game = [sum(r["game"] == g for r in rows) for g in sorted({r["game"] for r in rows})]
+    assert [g["moves"] for g in replay.games] == per_game
+    assert [g["score"] for g in replay.games] == [r["game_score"] for r in rows if r["turn"] == 0]
+    with pytest.raises(ValueError, match="must start at turn 0"):
+        dataset.replay_of(rows[1:])
 
 
 def test_the_report_shows_positions_of_different_games_and_an_unfinished_run(made, tmp_path):

@@ -20,6 +20,7 @@ import tavik
 from .._cli import parse_bot
 from .._native import Game, game_seed, play_games
 from .._progress import Progress
+from ..replay import Replay
 from . import manifest as mf
 from .cluster import run_jobs
 
@@ -347,3 +348,22 @@ def game_of(row: Mapping[str, Any], hands: Sequence[int] = ()) -> Game:
     for i in hands:
         game.play(every[int(i)])
     return game
+
+
+def replay_of(rows: Sequence[Mapping[str, Any]], title: str = "tavik_game dataset") -> Replay:
+    """An HTML replay (``.write(path)``) of the games the rows come from, each from its first
+    row given in turn order: e.g. ``replay_of(table.filter(pc.field("game") == 3).to_pylist())``."""
+    replay = Replay(title)
+    every = tavik.Hand.enumerate()
+    game: Game | None = None
+    for row in rows:
+        if game is None or row["turn"] == 0 or row["game_seed"] != game.seed or row["turn"] != game.turn:
+            game = game_of(row)
+            if row["turn"] != 0:
+                raise ValueError(f"game {row['game']}: its rows must start at turn 0, not {row['turn']}")
+            replay.start_game(f"game {row['game']} (seed {row['game_seed']})")
+        hand = every[int(row["hand"])]
+        before, pairs = game.field, game.pairs
+        move = game.play(hand)
+        replay.add_move(before, hand, pairs[0], pairs[1:], move=move, total_score=game.score, turn=game.turn - 1)
+    return replay
