@@ -186,6 +186,12 @@ class Event:
     kind: str
     data: Dict[str, Any]
 
+    def __getattr__(self, name: str) -> Any:
+        try:
+            return self.__dict__["data"][name]
+        except KeyError:
+            raise AttributeError(name) from None
+
     def key(self) -> tuple:
         """Comparable and printable: hands by column and rotation."""
         items = tuple(sorted((k, (v.x, _rotation(v)) if isinstance(v, tavik.Hand) else v)
@@ -215,7 +221,8 @@ class _Side:
     consumed: int = 0
     pending: int = 0
     fixed: int = 0
-    next_frame: Optional[int] = 0   # None while its turn runs and the end is not known yet
+    next_frame: Optional[int] = 0   # None while its turn runs
+    settle_at: int = 0              # the running turn's settle frame (chain end, or grounding)
     max_chain: int = 0
     lost: bool = False
     drops: int = 0
@@ -253,7 +260,26 @@ class Match:
         s = self.sides[p]
         return Player(s.field.clone(), [self.sequence[s.turn + i] for i in range(self.visible)], s.turn,
                       s.score, s.consumed, s.pending, s.fixed,
-                      -1 if s.next_frame is None else s.next_frame, s.max_chain, s.lost)
+                      self._next_frame(p), s.max_chain, s.lost)
+
+    def _next_frame(self, p: int) -> int:
+        """While a turn runs: when it would decide if no more ojama became fixed on it."""
+        s = self.sides[p]
+        if s.next_frame is not None:
+            return s.next_frame
+        lose_check = [f for f, what, _ in s.agenda if what == "lose_check"]
+        if lose_check:
+            return lose_check[0] + FRAMES_PREPARING_NEXT
+        if s.fixed == 0:
+            return s.settle_at + FRAMES_PREPARING_NEXT
+        after, n = self._drop(p)
+        return s.settle_at + garbage_frames(s.field, after, n) + FRAMES_PREPARING_NEXT
+
+    def _drop(self, p: int) -> Tuple[tavik.Field, int]:
+        s = self.sides[p]
+        n = min(s.fixed, self.rules.max_ojama_drop)
+        key = (self.seed ^ (((2 * s.drops + p + 1) * GOLDEN) & MASK64)) & MASK64
+        return tg.drop_ojama(s.field, n, key), n
 
     def legal_hands(self, p: int) -> List[tavik.Hand]:
         return tg.legal_hands(self.sides[p].field) if p in self.due() else []
@@ -321,6 +347,7 @@ class Match:
         if links:
             agenda.append((at, "chain_end", len(links)))
         agenda.append((at, "settle", None))
+        s.settle_at = at
         s.agenda = agenda
 
     def _run_frame(self, f: int) -> None:
@@ -349,9 +376,7 @@ class Match:
                 elif what == "settle":
                     e2 = f
                     if s.fixed > 0:
-                        n = min(s.fixed, self.rules.max_ojama_drop)
-                        key = (self.seed ^ (((2 * s.drops + p + 1) * GOLDEN) & MASK64)) & MASK64
-                        after = tg.drop_ojama(s.field, n, key)
+                        after, n = self._drop(p)
                         dropped = after.get_num_puyos() - s.field.get_num_puyos()
                         e2 = f + garbage_frames(s.field, after, n)
                         s.field = after
