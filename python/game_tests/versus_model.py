@@ -297,6 +297,8 @@ class Match:
     def copy(self) -> "Match":
         return _copy.deepcopy(self)
 
+    __copy__ = copy
+
     def __eq__(self, other: object) -> bool:
         return isinstance(other, Match) and self.__dict__ == other.__dict__
 
