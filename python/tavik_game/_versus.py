@@ -119,7 +119,7 @@ def _ansi(match: "_native.Match") -> str:
 
 def _aec_base() -> Any:
     try:
-        from pettingzoo import AECEnv
+        from pettingzoo import AECEnv  # type: ignore[import-untyped, import-not-found, unused-ignore]
     except ImportError:  # pettingzoo is in the rl extra; the Gymnasium env works without it
         return object
     return AECEnv
@@ -133,7 +133,7 @@ class VersusEnv(_aec_base()):  # type: ignore[misc]
     ``{"observation": ..., "action_mask": int8 (22,)}`` (PettingZoo's convention for legal
     actions); ``rules`` is a `tavik_game.VersusRules`, ``max_frames`` truncates the match."""
 
-    metadata = {"render_modes": ["ansi"], "name": "tavik_versus_v0", "is_parallelizable": False}
+    metadata: Dict[str, Any] = {"render_modes": ["ansi"], "name": "tavik_versus_v0", "is_parallelizable": False}
 
     def __init__(self, colours: int = 4, visible: int = 3, rules: Optional["_native.VersusRules"] = None,
                  max_frames: Optional[int] = None, render_mode: Optional[str] = None) -> None:
@@ -238,7 +238,7 @@ class VersusOpponentEnv(_gym_env_base()):  # type: ignore[misc]
     opponent play until the agent is due again (at a frame where both are due, both hands are
     applied together). ``info["action_mask"]`` (int8) marks the legal hands."""
 
-    metadata = {"render_modes": ["ansi"], "render_fps": 4}
+    metadata: Dict[str, Any] = {"render_modes": ["ansi"], "render_fps": 4}
 
     def __init__(self, opponent: str = "random", colours: int = 4, visible: int = 3,
                  rules: Optional["_native.VersusRules"] = None, max_frames: Optional[int] = None,
@@ -274,8 +274,8 @@ class VersusOpponentEnv(_gym_env_base()):  # type: ignore[misc]
             due = m.due()
             if 0 in due and hand is None:
                 return
-            hands = {}
-            if 0 in due:
+            hands: Dict[int, tavik.Hand] = {}
+            if 0 in due and hand is not None:
                 hands[0], hand = hand, None
             if 1 in due:
                 hands[1] = self._opponent(m, 1)

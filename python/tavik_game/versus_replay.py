@@ -55,7 +55,7 @@ class VersusReplay:
                   fields: Optional[Sequence[tavik.Field]] = None) -> None:
         """Record every event of `match` so far; `fields` are its starting fields when not empty."""
         seq = match.sequence
-        sides = [_Side(f.clone() if fields else tavik.Field()) for f in (fields or (None, None))]
+        sides = [_Side(f.clone()) for f in fields] if fields else [_Side(tavik.Field()), _Side(tavik.Field())]
         steps: List[Dict[str, Any]] = []
 
         def snapshot(frame: int, player: int, kind: str, head: str) -> None:
@@ -164,7 +164,7 @@ _PAGE = """<!DOCTYPE html>
 .player h2 { font-size: 1.1em; margin: 0; }
 .player.turn h2 { color: #c0f; }
 .tray { display: flex; flex-wrap: wrap; gap: 3px; align-items: center; min-height: 1.8em; }
-.tray .label { width: 4.2em; color: #555; font-size: .9em; }
+.tray .label { width: 6.5em; white-space: nowrap; color: #555; font-size: .9em; }
 .oj { background: #999; border-radius: 50%; display: inline-block; }
 .oj.u1 { width: .8em; height: .8em; }
 .oj.u6 { width: 1.4em; height: 1.4em; }
