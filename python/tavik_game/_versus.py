@@ -206,8 +206,6 @@ class VersusEnv(_aec_base()):  # type: ignore[misc]
             waiting = [q for q in self.match.due() if q not in self._chosen]
             self.agent_selection = AGENTS[waiting[0]]
         self._accumulate_rewards()
-        if self.render_mode == "ansi":
-            self.render()
 
     def _finish(self, winner: Optional[int]) -> None:
         for q, name in enumerate(AGENTS):
