@@ -305,6 +305,10 @@ def play_games(
     move_score, label_score, label_chain (best find_chain_recursive(label_depth)),
     game_score and game_turns. A game plays the same in any batch."""
 
+def game_seed(seed: int, game: int) -> int:
+    """The seed of game `game` of self-play run `seed`: ``Game(seed=game_seed(seed, g))`` deals
+    what play_games dealt that game."""
+
 def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
     """Writes score, chain of each field's best find_chain_recursive(depth) find
     into `out`, a writable int64 buffer of length 2 * len(fields)."""
