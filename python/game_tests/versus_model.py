@@ -145,6 +145,15 @@ def settle_frames(field: tavik.Field) -> int:
     return sum(link.frames for link in run_chain(field)[1])
 
 
+def dead(field: tavik.Field) -> bool:
+    return field.get(*SPAWN) != tavik.PuyoType.EMPTY
+
+
+def cells(field: tavik.Field) -> int:
+    """Puyos in all fourteen rows (row 0 too: an ojama can come to rest there)."""
+    return sum(t != tavik.PuyoType.EMPTY for column in field.to_array() for t in column)
+
+
 def garbage_frames(before: tavik.Field, after: tavik.Field, n: int) -> int:
     """Falling time of n ojama that turned `before` into `after`."""
     b, a = before.to_array(), after.to_array()
@@ -267,17 +276,32 @@ class Match:
         s = self.sides[p]
         if s.next_frame is not None:
             return s.next_frame
+        # A side that tops out decides no more: its turn ends at the loss.
+        then = lambda f, field: f if dead(field) else f + FRAMES_PREPARING_NEXT  # noqa: E731
         lose_check = [f for f, what, _ in s.agenda if what == "lose_check"]
         if lose_check:
-            return lose_check[0] + FRAMES_PREPARING_NEXT
-        if s.fixed == 0:
-            return s.settle_at + FRAMES_PREPARING_NEXT
-        after, n = self._drop(p)
-        return s.settle_at + garbage_frames(s.field, after, n) + FRAMES_PREPARING_NEXT
+            return then(lose_check[0], s.field)
+        # Its own links still to come offset its ojama as they would.
+        score, consumed, pending, fixed = s.score, s.consumed, s.pending, s.fixed
+        for f, what, link in s.agenda:
+            if what == "link":
+                target = self.rules.target_at(f)
+                score += link.score
+                n = (score - consumed) // target
+                consumed = score // target * target
+                if link.all_clear:
+                    score += self.rules.all_clear_bonus
+                cancel = min(n, pending)
+                pending -= cancel
+                fixed -= min(n - cancel, fixed)
+        if fixed == 0:
+            return then(s.settle_at, s.field)
+        after, n = self._drop(p, fixed)
+        return then(s.settle_at + garbage_frames(s.field, after, n), after)
 
-    def _drop(self, p: int) -> Tuple[tavik.Field, int]:
+    def _drop(self, p: int, fixed: Optional[int] = None) -> Tuple[tavik.Field, int]:
         s = self.sides[p]
-        n = min(s.fixed, self.rules.max_ojama_drop)
+        n = min(s.fixed if fixed is None else fixed, self.rules.max_ojama_drop)
         key = (self.seed ^ (((2 * s.drops + p + 1) * GOLDEN) & MASK64)) & MASK64
         return tg.drop_ojama(s.field, n, key), n
 
@@ -379,7 +403,7 @@ class Match:
                     e2 = f
                     if s.fixed > 0:
                         after, n = self._drop(p)
-                        dropped = after.get_num_puyos() - s.field.get_num_puyos()
+                        dropped = cells(after) - cells(s.field)
                         e2 = f + garbage_frames(s.field, after, n)
                         s.field = after
                         s.fixed -= n
@@ -387,7 +411,7 @@ class Match:
                         self._event(f, p, "garbage", dropped=dropped, lost=n - dropped, remaining=s.fixed)
                     s.agenda.insert(0, (e2, "lose_check", None))
                 elif what == "lose_check":
-                    if s.field.get(*SPAWN) != tavik.PuyoType.EMPTY:
+                    if dead(s.field):
                         s.lost = True
                         self._event(f, p, "lose")
                     else:
@@ -413,9 +437,11 @@ class Match:
         if any(lost):
             self.over = True
             self.winner = None if all(lost) else (1 if lost[0] else 0)
+            for p in (0, 1):
+                # Each side's clock stops where it stood: the loss frame for a loser.
+                self.sides[p].next_frame = f if lost[p] else self._next_frame(p)
             for s in self.sides:
                 s.agenda = []
-                s.next_frame = None
 
     def _event(self, f: int, p: int, kind: str, **data: Any) -> Event:
         ev = Event(f, p, kind, data)
