@@ -160,13 +160,13 @@ _PAGE = """<!DOCTYPE html>
 .field { grid-template-columns: repeat(6, 2.4em); grid-auto-rows: 2.4em; }
 .c { font-size: 1em; }
 .c.garbage { box-shadow: inset 0 0 0 5px #f80; }
-.player { display: flex; flex-direction: column; gap: .4em; }
+.player { display: flex; flex-direction: column; gap: .4em; align-items: flex-start; width: 19em; }
 .player h2 { font-size: 1.1em; margin: 0; }
 .player.turn h2 { color: #c0f; }
-.tray { display: flex; flex-wrap: wrap; gap: 3px; align-items: center; min-height: 1.8em; }
-.tray .label { width: 6.5em; white-space: nowrap; color: #555; font-size: .9em; }
-.oj { background: #999; border-radius: 50%; display: inline-block; }
-.oj.u1 { width: .8em; height: .8em; }
+.tray { display: flex; gap: 3px; align-items: center; height: 1.8em; width: 19em; overflow: hidden; }
+.tray .label { flex: none; width: 6em; white-space: nowrap; color: #555; font-size: .9em; }
+.oj { background: #999; border-radius: 50%; display: inline-block; flex: none; }
+.oj.u1 { width: 1em; height: 1em; }
 .oj.u6 { width: 1.4em; height: 1.4em; }
 .oj.u30 { width: 1.7em; height: 1.4em; border-radius: 4px; background: #666; }
 .tray.pending .oj { background: none; border: 2px dashed #777; box-sizing: border-box; }
@@ -194,7 +194,7 @@ _PAGE = """<!DOCTYPE html>
 <main id="board"></main>
 <div class="legend">framed: the pair just placed &middot; blinking magenta: vanishes in this link &middot;
 orange: ojama that just fell &middot; &times;: spawn cell (taken = topped out)<br>
-trays: small = 1, large = 6, block = 30 ojama; dashed = pending (can still be offset), solid = fixed<br>
+trays: small = 1, large = 6, block = 30 ojama (seven symbols at most); dashed = pending (can still be offset), solid = fixed<br>
 keys: &larr; &rarr; event, &uarr; &darr; decision, PageUp PageDown one second, [ ] match, space play, Home End</div>
 <table><thead><tr><th>match</th><th>result</th><th>game seconds</th></tr></thead>
 <tbody id="games">@ROWS@</tbody></table>
@@ -213,8 +213,12 @@ function tray(n, kind) {
   label.className = "label";
   label.textContent = kind + " " + n;
   t.appendChild(label);
+  let drawn = 0;  // at most seven symbols, largest first, so both fields stay level
   for (const [unit, count] of [[30, Math.floor(n / 30)], [6, Math.floor(n % 30 / 6)], [1, n % 6]])
-    for (let k = 0; k < count; k++) { const o = document.createElement("span"); o.className = "oj u" + unit; t.appendChild(o); }
+    for (let k = 0; k < count && drawn < 7; k++, drawn++) {
+      const o = document.createElement("span"); o.className = "oj u" + unit; t.appendChild(o);
+    }
+  if (drawn < Math.floor(n / 30) + Math.floor(n % 30 / 6) + n % 6) t.appendChild(document.createTextNode("\u2026"));
   return t;
 }
 function side(step, p) {
