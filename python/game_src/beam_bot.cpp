@@ -16,18 +16,6 @@ constexpr std::uint64_t MAX_WIDTH = 100000;
 constexpr std::uint64_t MAX_DEPTH = 64;
 constexpr std::uint64_t MAX_THREADS = 256;
 
-// Lets other Python threads run while the bot searches; taken back on any exit.
-class AllowThreads {
-public:
-    AllowThreads() : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { PyEval_RestoreThread(state_); }
-    AllowThreads(const AllowThreads&) = delete;
-    AllowThreads& operator=(const AllowThreads&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
 PyObject* bot_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry([&] {
         Ref width = Ref::steal(to_py(std::uint64_t{100})), depth = Ref::steal(to_py(std::uint64_t{3}));
@@ -66,7 +54,7 @@ PyObject* bot_choose(PyObject* self, CallArgs args) {
                                         " exceeds the game's " + std::to_string(game.visible()) + " visible pairs");
         Hand hand;
         {
-            AllowThreads unlocked;
+            WithoutLock unlocked;
             hand = bot.choose(game);
         }
         return new_object(tavik_hand_type(), hand);
