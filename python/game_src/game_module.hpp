@@ -41,6 +41,7 @@ void add_numpy_obs(PyObject* module);
 void add_selfplay(PyObject* module);
 void add_vector_env(PyObject* module);
 void add_beam_bot(PyObject* module);
+void add_match(PyObject* module);
 
 }  // namespace tavik::py
 
