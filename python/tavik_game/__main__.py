@@ -16,6 +16,7 @@ from typing import Optional, Sequence, TextIO
 
 import tavik_game as tg
 
+from . import _endless
 from ._cli import (
     BEAM_DEPTH_MAX,
     BEAM_THREADS_MAX,
@@ -54,6 +55,7 @@ def build_parser() -> argparse.ArgumentParser:
     play.add_argument("--colours", type=int, choices=(3, 4), default=4, help="colours in the pair sequence (4)")
     play.add_argument("--html", metavar="PATH", help="write an HTML replay of every game to PATH")
     play.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    _endless.add_parser(commands)
     return parser
 
 
@@ -162,6 +164,8 @@ def report(out: TextIO, args: argparse.Namespace, bot: str, games: Sequence[tg.G
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
+    if args.command == "endless":
+        return _endless.run(args, sys.stdout, sys.stderr)
     try:
         args.bot = bot_of(args, sys.stderr)
     except ValueError as e:
