@@ -28,8 +28,7 @@ BotWeights weights_argument(PyObject* o, const char* where) {
     const std::string what = std::string(where) + ": weights must be a BotWeights or a sequence of " +
                              std::to_string(BotWeights::COUNT) + " numbers";
     Ref items = owned_items(o, what.c_str());  // an int subclass's __float__ may change the caller's list
-    if (static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())) != BotWeights::COUNT)
-        raise(PyExc_ValueError, what);
+    if (static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())) != BotWeights::COUNT) raise(PyExc_ValueError, what);
     BotWeights w;
     const auto members = w.members();
     for (std::size_t k = 0; k < BotWeights::COUNT; ++k) {
