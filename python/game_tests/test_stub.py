@@ -106,7 +106,7 @@ back: tavik.Field = tg.from_numpy(types)
 
 env = TokopuyoEnv(max_pairs=10)
 obs, info = env.reset(seed=1)
-board: NDArray[np.uint8] = obs["field"]
+board: NDArray[np.int8] = obs["field"]
 mask: NDArray[np.bool_] = env.action_masks()
 obs, reward, terminated, truncated, info = env.step(int(mask.argmax()))
 total: float = reward
@@ -118,7 +118,7 @@ vobs, vinfo = vec.reset(seed=0)
 vobs, rewards, ended, cut, vinfo = vec.step(np.zeros(8, np.int64))
 mean: float = float(np.mean(rewards))
 done: NDArray[np.bool_] = ended | cut
-batch: NDArray[np.uint8] = vobs["pairs"]
+batch: NDArray[np.int8] = vobs["pairs"]
 print(planes.shape, again.dtype, back, total, over, game.turn, mean, done.any(), batch.shape)
 """
 
