@@ -148,3 +148,9 @@ def test_the_opponent_env_observes_player_0_and_stops_at_max_frames():
 def test_bad_settings_are_refused_when_made(kwargs, message):
     with pytest.raises(ValueError, match=message):
         VersusOpponentEnv(**kwargs)
+
+
+def test_random_play_through_the_opponent_env_keeps_its_invariants():
+    from conftest import random_play_env
+
+    random_play_env(lambda: VersusOpponentEnv(opponent="random"), seed=3, steps=60)
