@@ -23,9 +23,7 @@ std::string panic_text(Fn&& fn) {
     return "<no panic>";
 }
 
-inline BitField field(std::initializer_list<std::string_view> rows) {
-    return unwrap(BitField::from_str_array(rows));
-}
+inline BitField field(std::initializer_list<std::string_view> rows) { return unwrap(BitField::from_str_array(rows)); }
 
 // A fresh game of `seed` with its field replaced.
 inline Game game_on(const BitField& f, std::uint64_t seed = 1) {

@@ -185,9 +185,7 @@ PyObject* game_legal_mask(PyObject* self, PyObject*) {
 }
 
 PyObject* game_legal_hands(PyObject* self, PyObject*) {
-    return entry([&] {
-        return legal_hands_list(BorrowShared<Game>(self)->legal_mask());
-    });
+    return entry([&] { return legal_hands_list(BorrowShared<Game>(self)->legal_mask()); });
 }
 
 PyObject* game_play(PyObject* self, CallArgs args) {
