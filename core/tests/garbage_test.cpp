@@ -41,8 +41,7 @@ TEST_P(DropOjama, FullRowsFirstThenTheRestInDistinctColumnsFromTheSeed) {
 
 INSTANTIATE_TEST_SUITE_P(GarbageTest, DropOjama,
                          ::testing::Values(Drop{8, 7, {1, 2, 2, 1, 1, 1}, 8},  // a row, then columns 2 and 3
-                                           Drop{3, 1, {0, 0, 0, 1, 1, 1}, 3},
-                                           Drop{0, 1, {0, 0, 0, 0, 0, 0}, 0},
+                                           Drop{3, 1, {0, 0, 0, 1, 1, 1}, 3}, Drop{0, 1, {0, 0, 0, 0, 0, 0}, 0},
                                            Drop{40, 1, {5, 5, 5, 5, 5, 5}, 30}));  // at most 30 at once
 
 TEST(GarbageTest, OjamaFindingAFullColumnIsLost) {

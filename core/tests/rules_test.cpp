@@ -28,4 +28,3 @@ TEST(RulesTest, AllClearBonusIsPaidByTheNextFiringMoveOnly) {
     BitField again = field({"BRRRR"});
     EXPECT_EQ(rules::settle(again, pending).score, 40u);
 }
-
