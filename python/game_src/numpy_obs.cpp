@@ -78,7 +78,7 @@ PyObject* observe_types(PyObject* types_arg, unsigned colours, PyObject* out_arg
     const std::size_t stride = observation::field_bytes(colours);
     // Every row is checked before the first byte is written: a refused call leaves `out` as it was.
     std::size_t bad = rows;
-    auto work = [&] {  // throws nothing
+    auto work = [&] {
         for (std::size_t i = 0; i < rows && bad == rows; ++i)
             if (!observation::valid_types(in + i * cells)) bad = i;
         if (bad != rows) return;
@@ -88,8 +88,8 @@ PyObject* observe_types(PyObject* types_arg, unsigned colours, PyObject* out_arg
     if (rows < RELEASE_FROM) {
         work();
     } else {
-        Py_BEGIN_ALLOW_THREADS work();
-        Py_END_ALLOW_THREADS
+        WithoutLock unlocked;
+        work();
     }
     if (bad != rows) {
         raise(PyExc_ValueError,
