@@ -12,7 +12,7 @@ namespace {
 
 // Past this a beam's slots (22 children of about 100 bytes per node) would
 // take gigabytes.
-constexpr std::uint64_t MAX_WIDTH = 100000;
+constexpr std::uint64_t MAX_WIDTH = BeamBot::MAX_WIDTH;
 constexpr std::uint64_t MAX_DEPTH = 64;
 constexpr std::uint64_t MAX_THREADS = 256;
 

@@ -55,8 +55,9 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
 // An int argument in [low, high]: TypeError for a non-int, ValueError outside.
 std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
 
-// The items of a list, tuple or other sequence with a length, as
-// PySequence_Fast gives them; TypeError(`message`) for anything without one:
+// The items of a list, tuple or other sequence with a length, as a tuple or
+// list only the caller holds (PySequence_Fast_ITEMS reads it), so nothing the
+// call runs can shrink it; TypeError(`message`) for anything without a length:
 // an endless iterable (a PairSequence, say) would be read until memory ran out.
 Ref sized_items(PyObject* o, const char* message);
 

@@ -75,7 +75,22 @@ Ref sized_items(PyObject* o, const char* message) {
             raise(PyExc_TypeError, message);
         }
     }
-    return Ref::steal(PySequence_Fast(o, message));
+    // A tuple of our own, even for a list: the caller reads the items after
+    // calls that may run Python code (an allocation may start the collector,
+    // whose finalizers may empty the list), and a list's item array moves or
+    // goes when the list changes.
+    if (PyTuple_Check(o)) return Ref::borrow(o);
+    // Any other sequence: PySequence_Fast reads it into a new list no one else holds.
+    if (!PyList_Check(o)) return Ref::steal(PySequence_Fast(o, message));
+    for (;;) {
+        // Not PyList_AsTuple: it takes the item array before allocating the tuple.
+        const Py_ssize_t n = PyList_GET_SIZE(o);
+        Ref copy = Ref::steal(PyTuple_New(n));
+        if (PyList_GET_SIZE(o) != n) continue;  // changed by a finalizer while we allocated: again
+        // Nothing below runs Python code.
+        for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(copy.get(), i, Py_NewRef(PyList_GET_ITEM(o, i)));
+        return copy;
+    }
 }
 
 void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,
