@@ -40,6 +40,7 @@ void add_numpy_obs(PyObject* module);
 void add_selfplay(PyObject* module);
 void add_vector_env(PyObject* module);
 void add_beam_bot(PyObject* module);
+void add_match(PyObject* module);
 
 }  // namespace tavik::py
 
@@ -55,9 +56,11 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
 // An int argument in [low, high]: TypeError for a non-int, ValueError outside.
 std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
 
-// The items of a list, tuple or other sequence with a length, as a tuple or
-// list only the caller holds (PySequence_Fast_ITEMS reads it), so nothing the
-// call runs can shrink it; TypeError(`message`) for anything without a length:
+// The items of a list, tuple or other sequence with a length, as a tuple only
+// the caller holds (PySequence_Fast_ITEMS reads it): reading an item may run
+// Python code (`__index__`, a finalizer the collector starts) that empties the
+// caller's list, and the items read must stay alive and in place.
+// TypeError(`message`) for anything without a length:
 // an endless iterable (a PairSequence, say) would be read until memory ran out.
 Ref sized_items(PyObject* o, const char* message);
 

@@ -80,15 +80,15 @@ Ref sized_items(PyObject* o, const char* message) {
     // whose finalizers may empty the list), and a list's item array moves or
     // goes when the list changes.
     if (PyTuple_Check(o)) return Ref::borrow(o);
-    // Any other sequence: PySequence_Fast reads it into a new list no one else holds.
-    if (!PyList_Check(o)) return Ref::steal(PySequence_Fast(o, message));
+    // Any other sequence is read into a new list first.
+    const Ref list = PyList_Check(o) ? Ref::borrow(o) : Ref::steal(PySequence_Fast(o, message));
     for (;;) {
         // Not PyList_AsTuple: it takes the item array before allocating the tuple.
-        const Py_ssize_t n = PyList_GET_SIZE(o);
+        const Py_ssize_t n = PyList_GET_SIZE(list.get());
         Ref copy = Ref::steal(PyTuple_New(n));
-        if (PyList_GET_SIZE(o) != n) continue;  // changed by a finalizer while we allocated: again
+        if (PyList_GET_SIZE(list.get()) != n) continue;  // changed by a finalizer while we allocated: again
         // Nothing below runs Python code.
-        for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(copy.get(), i, Py_NewRef(PyList_GET_ITEM(o, i)));
+        for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(copy.get(), i, Py_NewRef(PyList_GET_ITEM(list.get(), i)));
         return copy;
     }
 }

@@ -9,12 +9,16 @@ import tavik as _tavik  # noqa: F401  (imported first: its import checks the pro
 
 from ._native import (
     BeamBot,
+    Event,
     Game,
+    Match,
     Move,
     PairSequence,
     PanicException,
     PyBorrowError,
     PyBorrowMutError,
+    Player,
+    VersusRules,
     best_find,
     drop_ojama,
     expand,
@@ -23,17 +27,23 @@ from ._native import (
     legal_hands,
     legal_mask,
     ojama_from_score,
+    placement_frames,
+    settle_frames,
 )
 from .arrays import from_numpy, observe, to_numpy
 
 __all__ = [
     "BeamBot",
+    "Event",
     "Game",
+    "Match",
     "Move",
     "PairSequence",
     "PanicException",
     "PyBorrowError",
     "PyBorrowMutError",
+    "Player",
+    "VersusRules",
     "best_find",
     "drop_ojama",
     "expand",
@@ -44,5 +54,7 @@ __all__ = [
     "legal_mask",
     "observe",
     "ojama_from_score",
+    "placement_frames",
+    "settle_frames",
     "to_numpy",
 ]
