@@ -391,6 +391,40 @@ def test_a_list_emptied_during_the_call_is_read_as_it_was_or_as_empty(name, make
         assert same_result(result, whole) or same_result(result, empty)
 
 
+# In a new interpreter observe's first array imports NumPy: thousands of allocations, so the
+# collector certainly runs inside the call, and its finalizer empties the list being read.
+EMPTIED_DURING_OBSERVE = """
+import gc, tavik, tavik_game as tg
+items = {items}
+expected = [tavik.Field(f.field) if isinstance(f, tg.Game) else f.clone() for f in items]
+class Trap:
+    def __del__(self):
+        items.clear()
+trap = Trap(); trap.self = trap; del trap
+gc.set_threshold(1)
+result = tg.observe(items, 3)
+gc.set_threshold(700)
+whole, empty = tg.observe(expected, 3), tg.observe([], 3)
+same = lambda a, b: a.shape == b.shape and (a == b).all()
+print("whole" if same(result, whole) else "empty" if same(result, empty) else "neither")
+"""
+
+
+@pytest.mark.skipif(numpy is None, reason="observe needs NumPy")
+@pytest.mark.parametrize("items", [
+    '[tavik.Field.from_str_array(["RRBB"]) for _ in range(20)]',   # many: converted, then written unlocked
+    '[tavik.Field.from_str_array(["RRBB"]) for _ in range(5)]',
+    '[tg.Game(seed=s) for s in range(18)]',
+], ids=["many fields", "few fields", "games"])
+def test_observe_reads_the_fields_given_when_a_finalizer_empties_the_list(items):
+    import subprocess
+
+    code = EMPTIED_DURING_OBSERVE.format(items=items)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-3000:]
+    assert done.stdout.split()[-1:] in (["whole"], ["empty"]), done.stdout
+
+
 # play_games(seed, first_game, games, bot, beam_width, max_turns, label_depth, visible)
 PLAY = dict(seed=1, first_game=0, games=1, bot="beam", beam_width=2, max_turns=3, label_depth=1, visible=3)
 
