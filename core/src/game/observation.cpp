@@ -5,6 +5,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -82,6 +83,22 @@ void write_types(const BitField& field, std::uint8_t* out) {
             block_bits(p0, ALL[k]),
             _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1), _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
         store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS), code);
+    }
+}
+
+bool valid_types(const std::uint8_t* types) {
+    std::uint8_t top = 0;  // no early exit: the loop vectorises
+    for (std::size_t i = 0; i < ALL_ROWS * COLUMNS; ++i) top = std::max(top, types[i]);
+    return top <= PuyoType::GREEN;
+}
+
+void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out) {
+    const std::uint8_t* seen = types + COLUMNS;  // Python row 0 is hidden
+    for (unsigned k = 0; k <= colours; ++k) {
+        const std::uint8_t code = k < colours ? static_cast<std::uint8_t>(PuyoType::RED + k)
+                                             : static_cast<std::uint8_t>(PuyoType::OJAMA);
+        std::uint8_t* plane = out + k * PLANE_BYTES;
+        for (std::size_t i = 0; i < PLANE_BYTES; ++i) plane[i] = seen[i] == code;
     }
 }
 
