@@ -110,4 +110,19 @@ void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out) {
     }
 }
 
+// Bytes 0..15, then 6..21 over the same place.
+void write_mask(std::uint32_t legal, std::int8_t* out) {
+    const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
+    auto bytes_from = [&](__m128i which_byte, __m128i bit) {
+        const __m128i spread = _mm_shuffle_epi8(bits, which_byte);
+        return _mm_min_epu8(_mm_and_si128(spread, bit), _mm_set1_epi8(1));
+    };
+    const __m128i low = bytes_from(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1),
+                                   _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
+    const __m128i high = bytes_from(_mm_setr_epi8(0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2),
+                                    _mm_setr_epi8(64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
+}
+
 }  // namespace tavik::observation

@@ -39,4 +39,8 @@ void write_field_from_types(const std::uint8_t* types, unsigned colours, std::ui
 // then of element 1 (its axis). A colour past `colours` writes zeros.
 void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out);
 
+// Writes 22 bytes: byte k is bit k of a legal-hand mask (1 where hand k of
+// Hand::enumerate() is legal).
+void write_mask(std::uint32_t legal, std::int8_t* out);
+
 }  // namespace tavik::observation
