@@ -434,7 +434,7 @@ PLAY = dict(seed=1, first_game=0, games=1, bot="beam", beam_width=2, max_turns=3
     ({"beam_width": 100_001}, ValueError),        # wider than BeamBot() takes
     ({"beam_width": -1, "bot": "random"}, ValueError),
     ({"max_turns": 0}, ValueError), ({"label_depth": 0}, ValueError), ({"label_depth": 17}, ValueError),
-    ({"visible": 0}, ValueError), ({"visible": 9}, ValueError), ({"first_game": -1}, ValueError),
+    ({"visible": 0}, ValueError), ({"visible": 65}, ValueError), ({"first_game": -1}, ValueError),
     ({"games": 2**63, "first_game": 1}, ValueError), ({"seed": 2**64}, ValueError),
     ({"beam_width": 1.0}, TypeError), ({"bot": "beam:3"}, ValueError),
 ])
