@@ -20,6 +20,8 @@ def public_members():
         if name.startswith("_"):
             continue
         obj = getattr(_native, name)
+        if isinstance(obj, type) and issubclass(obj, BaseException):
+            continue  # the runtime's exception classes, shared with tavik, made without docs
         yield name, obj
         if isinstance(obj, type):
             for member, value in vars(obj).items():
