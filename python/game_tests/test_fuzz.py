@@ -19,7 +19,7 @@ from hypothesis import strategies as st
 tg = pytest.importorskip("tavik_game")
 import tavik  # noqa: E402
 from conftest import check_game_invariants  # noqa: E402
-from hostile import Boom, IndexRaises, IndexReturns  # noqa: E402
+from hostile import Boom, ClearsOnIndex, GrowsOnIndex, IndexRaises, IndexReturns  # noqa: E402
 
 # A lighter profile for slow builds (sanitizers); scripts/sanitize.sh selects it.
 settings.register_profile("sanitize", max_examples=15, deadline=None, suppress_health_check=list(HealthCheck))
@@ -282,25 +282,6 @@ def test_an_endless_sequence_is_refused_not_read(name, call):
     # PairSequence indexes without end, so reading it as a list would fill the memory.
     with pytest.raises(TypeError):
         call(tg.PairSequence(1))
-
-
-class ClearsOnIndex:
-    """An int whose conversion empties the list it sits in."""
-
-    def __init__(self, items):
-        self.items = items
-
-    def __index__(self):
-        self.items.clear()
-        return 1
-
-
-class GrowsOnIndex(ClearsOnIndex):
-    """An int whose conversion makes its list move to a larger block."""
-
-    def __index__(self):
-        self.items.extend(range(10_000))
-        return 1
 
 
 def _collector_clears(items):

@@ -24,7 +24,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, rule
 
 tavik = pytest.importorskip("tavik")
-from hostile import Boom, IndexRaises, IndexReturns  # noqa: E402 - shared with the game suite
+from hostile import Boom, ClearsOnIndex, IndexRaises, IndexReturns  # noqa: E402 - shared with the game suite
 NEEDED = ("Field", "ArrayField", "Pair", "Hand", "Rotation", "PuyoType", "ChainResult", "ChainStepResult")
 if not all(hasattr(tavik, name) for name in NEEDED):
     pytest.skip("the module's classes are not all built yet", allow_module_level=True)
@@ -1141,15 +1141,8 @@ def test_interpreter_state_stays_consistent(code):
     assert done.stdout.split()[-1] in ("7", "True"), done.stdout
 
 
-class Clears:
-    """An integer whose conversion empties a list, maybe the one being read."""
-
-    def __init__(self, target):
-        self.target = target
-
-    def __index__(self):
-        self.target.clear()
-        return 4
+def Clears(target):
+    return ClearsOnIndex(target, 4)
 
 
 class Replaces:
