@@ -47,7 +47,7 @@ def test_every_public_name_has_a_doc_and_callables_a_signature(name):
     [
         (tg.observe, "(fields, colours=4, out=None)"),
         (tg.expand, "(field, pair, hands=None)"),
-        (tg.Game, "(seed=0, colours=4, visible=3, all_clear_bonus=2100)"),
+        (tg.best_find, "(field)"),
         (tg.Game(3).play, "(hand)"),
         (tg.BeamBot(2, 1).choose, "(game)"),
     ],
