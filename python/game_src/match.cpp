@@ -522,6 +522,8 @@ PyObject* match_deepcopy(PyObject* self, PyObject*) { return match_copy(self, nu
 PyObject* match_reduce(PyObject* self, PyObject*) {
     return entry([&] {
         BorrowShared<Match> m(self);
+        if (!m->recording())
+            raise(PyExc_ValueError, "Match.__reduce__(): a match taken from a vector environment keeps no hands");
         Ref seed = Ref::steal(to_py(m->seed())), colours = Ref::steal(to_py(std::uint64_t{m->sequence().colours()}));
         Ref visible = Ref::steal(to_py(std::uint64_t{m->visible()}));
         Ref rules = Ref::steal(new_object(rules_type(), m->rules()));
@@ -686,6 +688,9 @@ PyTypeObject* match_type() {
 }
 
 }  // namespace
+
+PyTypeObject* versus_rules_type() { return rules_type(); }
+PyObject* new_match(const Match& match) { return new_object(match_type(), match); }
 
 void add_match(PyObject* module) {
     add_to_module(module, "VersusRules", Py_NewRef(reinterpret_cast<PyObject*>(rules_type())));

@@ -29,6 +29,7 @@ PyMODINIT_FUNC PyInit__native() {
         add_vector_env(module.get());
         add_beam_bot(module.get());
         add_match(module.get());
+        add_versus_env(module.get());
         return module.release();
     });
 }

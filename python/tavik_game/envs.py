@@ -307,3 +307,5 @@ class TokopuyoVectorEnv(VectorEnv):
 
 if ENV_ID not in gym.registry:
     gym.register(id=ENV_ID, entry_point=TokopuyoEnv, vector_entry_point=TokopuyoVectorEnv)
+
+from .versus_vector import VersusVectorEnv  # noqa: E402  (the two-player batch, native like the one above)
