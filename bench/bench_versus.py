@@ -1,0 +1,123 @@
+"""The two-player match against the one-player game, measured in the same run.
+
+    python bench/bench_versus.py [--states N] [--rounds R] [--envs N] [--steps S]
+
+- Match.play for one player (only player 0 due) against Game.play of the same hand on the same
+  field (the match's `game(0)`): both on copies made before the clock starts, alternately, for
+  `--rounds` rounds; the median of the per-round ratios is reported.
+- VersusVectorEnv(N, opponent="random") against TokopuyoVectorEnv(N), 1 and 2 threads, stepped
+  alternately with random legal actions; learner decisions per second (each VersusVectorEnv
+  step also plays the opponent's turns natively), and the 2-thread / 1-thread ratio.
+"""
+
+from __future__ import annotations
+
+import argparse
+import copy
+import gc
+import random
+import statistics
+import time
+
+import numpy as np
+
+import tavik_game as tg
+from tavik_game.envs import TokopuyoVectorEnv, VersusVectorEnv
+
+
+def one_player_states(count: int, seed: int) -> list[tuple[tg.Match, tg.Game, object]]:
+    """Matches where only player 0 decides, each with its side as a Game and a legal hand."""
+    rng = random.Random(seed)
+    states = []
+    m = tg.Match(seed=seed)
+    while len(states) < count:
+        if m.over:
+            m = tg.Match(seed=rng.randrange(2**32))
+            continue
+        due = m.due()
+        if due == (0,):
+            h = rng.choice(m.legal_hands(0))
+            states.append((copy.copy(m), m.game(0), h))
+        m.play({p: rng.choice(m.legal_hands(p)) for p in due})
+    return states
+
+
+def time_plays(states, rounds: int, chunk: int = 100) -> list[float]:
+    """Per round, the time of every Match.play over that of every Game.play, the two timed
+    alternately a chunk of states at a time (so a stall of the loaded machine hits one chunk of
+    one side, not a whole side), with the collector off: the lists of events would otherwise
+    start collections that walk the benchmark's own objects."""
+    ratios = []
+    for _ in range(rounds):
+        matches = [copy.copy(m) for m, _, _ in states]
+        games = [copy.copy(g) for _, g, _ in states]
+        plays = [{0: h} for _, _, h in states]
+        hands = [h for _, _, h in states]
+        match_s = game_s = 0.0
+        gc.disable()
+        try:
+            for at in range(0, len(states), chunk):
+                t0 = time.perf_counter()
+                for m, h in zip(matches[at : at + chunk], plays[at : at + chunk]):
+                    m.play(h)
+                t1 = time.perf_counter()
+                for g, h in zip(games[at : at + chunk], hands[at : at + chunk]):
+                    g.play(h)
+                t2 = time.perf_counter()
+                match_s += t1 - t0
+                game_s += t2 - t1
+        finally:
+            gc.enable()
+        ratios.append(match_s / game_s)
+    return ratios
+
+
+def step_rate(env, steps: int, rng: np.random.Generator) -> float:
+    obs, info = env.reset(seed=1)
+    mask = info["action_mask"]
+    t0 = time.perf_counter()
+    for _ in range(steps):
+        actions = np.argmax(mask * rng.random(mask.shape), axis=-1)
+        obs, reward, terminated, truncated, info = env.step(actions)
+        mask = info["action_mask"]
+    return steps * env.num_envs / (time.perf_counter() - t0)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--states", type=int, default=2000)
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--envs", type=int, default=256)
+    parser.add_argument("--steps", type=int, default=400)
+    args = parser.parse_args()
+
+    states = one_player_states(args.states, 1)
+    ratios = time_plays(states, args.rounds)
+    print(f"Match.play (one player) / Game.play, same hands and fields: median {statistics.median(ratios):.2f}x "
+          f"(rounds {', '.join(f'{r:.2f}' for r in ratios)})")
+
+    rng = np.random.default_rng(0)
+    n = args.envs
+    envs = {
+        "TokopuyoVectorEnv t=1": TokopuyoVectorEnv(n, threads=1),
+        "VersusVectorEnv t=1": VersusVectorEnv(n, threads=1, opponent="random"),
+        "TokopuyoVectorEnv t=2": TokopuyoVectorEnv(n, threads=2),
+        "VersusVectorEnv t=2": VersusVectorEnv(n, threads=2, opponent="random"),
+    }
+    rates: dict[str, list[float]] = {name: [] for name in envs}
+    for _ in range(args.rounds):
+        for name, env in envs.items():
+            rates[name].append(step_rate(env, args.steps, rng))
+    med = {name: statistics.median(r) for name, r in rates.items()}
+    for name, rate in med.items():
+        print(f"{name}: {rate:,.0f} learner decisions/s")
+    for t in (1, 2):
+        print(f"VersusVectorEnv / TokopuyoVectorEnv, {t} thread(s): "
+              f"{med[f'VersusVectorEnv t={t}'] / med[f'TokopuyoVectorEnv t={t}']:.2f}x")
+    per_round = [b / a for a, b in zip(rates["VersusVectorEnv t=1"], rates["VersusVectorEnv t=2"])]
+    print(f"VersusVectorEnv 2 threads / 1 thread: median {statistics.median(per_round):.2f}x "
+          f"(rounds {', '.join(f'{r:.2f}' for r in per_round)})")
+
+
+if __name__ == "__main__":
+    main()
