@@ -153,15 +153,22 @@ PyObject* match(PyObject* self, CallArgs args) {
     });
 }
 
+PyObject* decisions(PyObject* self, PyObject*) {
+    return entry([&] { return to_py(BorrowShared<VersusVectorCore>(self)->games->decisions()); });
+}
+
 PyTypeObject* versus_vector_type() {
     static LazyType lazy;
-    return create_once<VersusVectorCore>(
-        lazy, "_VersusVector", "tavik_game._native._VersusVector", [](PyTypeObject& t) {
-            static PyMethodDef methods[] = {method<reset>("reset"), method<step>("step"), method<match>("match"),
-                                            END_METHODS};
-            t.tp_new = construct;
-            t.tp_methods = methods;
-        });
+    return create_once<VersusVectorCore>(lazy, "_VersusVector", "tavik_game._native._VersusVector",
+                                         [](PyTypeObject& t) {
+                                             static PyMethodDef methods[] = {method<reset>("reset"),
+                                                                             method<step>("step"),
+                                                                             method<match>("match"),
+                                                                             {"decisions", decisions, METH_NOARGS, ""},
+                                                                             END_METHODS};
+                                             t.tp_new = construct;
+                                             t.tp_methods = methods;
+                                         });
 }
 
 }  // namespace

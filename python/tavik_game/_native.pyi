@@ -586,6 +586,8 @@ class _VersusVector:
         ignored; ValueError outside 0..21. Steps with the interpreter lock released."""
     def match(self, i: int) -> Match:
         """A copy of match i, without its event log (pickling it raises ValueError)."""
+    def decisions(self) -> int:
+        """Hands played by both sides of every match so far."""
 
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)

@@ -135,6 +135,10 @@ class VersusVectorEnv(VectorEnv):
         """A copy of match i (without its event log: it cannot be pickled)."""
         return self._core.match(i)
 
+    def decisions(self) -> int:
+        """Hands played so far by both sides of every match, the native opponent's included."""
+        return self._core.decisions()
+
     def _seated(self, a: np.ndarray) -> np.ndarray:
         return a.copy() if self.seats == 2 else a[:, 0].copy()
 

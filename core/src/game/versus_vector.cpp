@@ -25,8 +25,14 @@ VersusVectorGame::VersusVectorGame(std::size_t matches, VersusVectorConfig confi
                                    std::span<const std::uint64_t> entropy)
     : config_(config), bot_(config.beam_width ? config.beam_width : 1, 3, 1), pool_(threads) {
     slots_.reserve(matches);
-    for (std::size_t i = 0; i < matches; ++i) slots_.push_back(Slot{Match(), selfplay::Rng(0), 0, false});
+    for (std::size_t i = 0; i < matches; ++i) slots_.push_back(Slot{Match(), selfplay::Rng(0), 0, false, 0});
     for (std::size_t i = 0; i < matches; ++i) start(i, entropy[i]);
+}
+
+std::uint64_t VersusVectorGame::decisions() const {
+    std::uint64_t total = 0;
+    for (const Slot& s : slots_) total += s.decisions;
+    return total;
 }
 
 void VersusVectorGame::start(std::size_t i, std::uint64_t seed) {
@@ -102,9 +108,13 @@ void VersusVectorGame::step_one(std::size_t i, const std::int64_t* actions, cons
         } else {
             const bool against = config_.opponent != Opponent::SELF;
             if (against && due >> 1 & 1) hands[1] = opponent_hand(s);
+            s.decisions += (hands[0] ? 1 : 0) + (hands[1] ? 1 : 0);
             m.play_checked(hands);
             // The learner decides next: the opponent plays its turns until then.
-            while (against && !m.over() && !(m.due() & 1)) m.play_checked({std::nullopt, opponent_hand(s)});
+            while (against && !m.over() && !(m.due() & 1)) {
+                m.play_checked({std::nullopt, opponent_hand(s)});
+                ++s.decisions;
+            }
             if (m.over()) {
                 terminated = true;
                 if (const std::optional<unsigned> w = m.winner()) {

@@ -57,6 +57,8 @@ public:
     unsigned seats() const { return config_.opponent == Opponent::SELF ? 2 : 1; }
     const VersusVectorConfig& config() const { return config_; }
     const Match& match(std::size_t i) const { return slots_[i].match; }
+    // Hands played by both sides of every match since construction.
+    std::uint64_t decisions() const;
 
     void reset(std::optional<std::span<const std::uint64_t>> seeds, const VersusStepOutput& out);
     // A reason to refuse the actions (matches × seats) before anything changes.
@@ -72,6 +74,7 @@ private:
         selfplay::Rng rng;
         std::uint64_t next_seed;
         bool ended = false;
+        std::uint64_t decisions = 0;
     };
 
     void start(std::size_t i, std::uint64_t seed);
