@@ -9,6 +9,7 @@
 #include <atomic>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -54,6 +55,14 @@ struct Valued {
     std::uint8_t first;
     std::int64_t evaluation;
 };
+
+// Every hand loses the game: play the first legal one (the spawn column is
+// free while the game goes on, so there is one).
+Hand first_legal(std::uint32_t mask) {
+    for (std::size_t i = 0; i < HANDS; ++i)
+        if (mask >> i & 1) return Hand::enumerate()[i];
+    panic("BeamBot::choose: no legal hand");
+}
 
 std::int64_t fired_value(const rules::MoveResult& move) {
     const auto score = static_cast<std::int64_t>(move.score);
@@ -218,7 +227,8 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 // first is the one with the most fired value among its equals, the first made
 // on a tie, which is the one the merge keeps.
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
-            FieldTable& table, const EvaluationCache* known, std::size_t from, std::size_t to, Rank* best) {
+            FieldTable& table, const EvaluationCache* known, const BotWeights& weights, std::size_t from,
+            std::size_t to, Rank* best) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     // A quiet parent's children are quiet too: settled, nothing left to
     // vanish, on the same floor. Only a root may be otherwise.
@@ -255,7 +265,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
             const std::int64_t* value = known ? known->find(child.field) : nullptr;
-            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field, quiet));
+            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field, weights, quiet));
         }
     }
     if (!best) return;
@@ -292,43 +302,74 @@ struct BeamBot::Workspaces {
     std::vector<std::unique_ptr<Workspace>> idle;
 };
 
-BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads)
-    : width_(width), depth_(depth), threads_(threads), workspaces_(std::make_shared<Workspaces>()) {
+BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads, const BotWeights& weights,
+                 const Lookahead& lookahead)
+    : width_(width),
+      depth_(depth),
+      threads_(threads),
+      weights_(weights),
+      lookahead_(lookahead),
+      workspaces_(std::make_shared<Workspaces>()),
+      look_spaces_(make_lookahead_spaces()) {
     if (width == 0 || depth == 0 || threads == 0) panic("BeamBot: width, depth and threads must be at least 1");
 }
 
 std::int64_t BeamBot::evaluate(const BitField& field) { return evaluate(field, field.is_quiet()); }
 
 std::int64_t BeamBot::evaluate(const BitField& field, bool quiet) {
+    return evaluate(field, BotWeights::classic(), quiet);
+}
+
+BotFeatures BeamBot::features(const BitField& field, bool quiet) {
+    BotFeatures f;
     const std::uint32_t reachable = rules::reachable_columns(field);
     const BestFind potential =
         quiet ? ChainFinder::best_by_extend_of_quiet(field, reachable) : ChainFinder::best_by_extend(field, reachable);
-    std::int64_t value = static_cast<std::int64_t>(potential.score);
-    value -= UNREACHABLE * (6 - std::popcount(reachable));
+    f.potential = static_cast<std::int64_t>(potential.score);
+    f.chain = static_cast<std::int64_t>(potential.chain);
+    f.unreachable = 6 - std::popcount(reachable);
 
-    std::int64_t links = 0;
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
         const Plane p = field.type_plane(code) & masks::GROUP_AREA;
-        links += (p & p.down()).popcount() + (p & p.right()).popcount();
+        f.links += (p & p.down()).popcount() + (p & p.right()).popcount();
     }
-    value += LINK * links;
 
     std::int64_t h[6];
     for (std::uint64_t x = 1; x <= 6; ++x) h[x - 1] = static_cast<std::int64_t>(field.get_height(x));
     for (int x = 0; x < 6; ++x) {
-        if (x < 5) value -= BUMP * std::abs(h[x] - h[x + 1]);
-        const std::int64_t walls = std::min(x > 0 ? h[x - 1] : h[x + 1], x < 5 ? h[x + 1] : h[x - 1]);
-        if (walls - h[x] > 2) value -= VALLEY * (walls - h[x] - 2);
+        if (x < 5) f.bump += std::abs(h[x] - h[x + 1]);
+        const std::int64_t left = x > 0 ? h[x - 1] : h[x + 1], right = x < 5 ? h[x + 1] : h[x - 1];
+        const std::int64_t walls = std::min(left, right), peaks = std::max(left, right);
+        if (walls - h[x] > 2) f.valley += walls - h[x] - 2;
+        if (h[x] - peaks > 2) f.ridge += h[x] - peaks - 2;
+        f.puyos += h[x];
+        f.top = std::max(f.top, h[x]);
     }
     for (int x = 1; x <= 3; ++x) {
         const std::int64_t over = h[x] - static_cast<std::int64_t>(DANGER_HEIGHT);
-        if (over > 0) value -= DANGER * over * over;
+        if (over > 0) f.danger += over * over;
     }
-    return value;
+    return f;
+}
+
+std::int64_t BeamBot::evaluate(const BitField& field, const BotWeights& weights, bool quiet) {
+    const BotFeatures f = features(field, quiet);
+    // Every term is a whole number under 2^53 for whole weights, so the
+    // classic weights sum exactly as integers did.
+    const auto w = weights.values();
+    const auto v = feature_values(f);
+    double sum = 0;
+    for (std::size_t k = 0; k < BotWeights::COUNT; ++k) sum += w[k] * static_cast<double>(v[k]);
+    return std::llround(sum);
 }
 
 Hand BeamBot::choose(const Game& game) const {
     if (game.over()) panic("BeamBot::choose: the game is over");
+    if (lookahead_.queues > 0) {
+        const std::vector<HandValue> ranked = look_ahead(game, nullptr);
+        if (!ranked.empty()) return Hand::enumerate()[ranked[0].hand];
+        return first_legal(game.legal_mask());
+    }
     const std::uint32_t root_mask = game.legal_mask();
 
     // A workspace from the idle ones, returned when done; one a panic left
@@ -397,7 +438,7 @@ Hand BeamBot::choose(const Game& game) const {
         if (lone) {
             run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
                 expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, known,
-                       begin, end, deepest ? &unit_best[begin] : nullptr);
+                       weights_, begin, end, deepest ? &unit_best[begin] : nullptr);
             });
         } else {
             constexpr std::size_t HALF = HANDS / 2;
@@ -405,7 +446,7 @@ Hand BeamBot::choose(const Game& game) const {
                 for (std::size_t j = begin; j < end; ++j) {
                     const std::size_t first = j % 2 * HALF;
                     expand(beam[j / 2], j / 2, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(),
-                           table, known, first, first + HALF, deepest ? &unit_best[j] : nullptr);
+                           table, known, weights_, first, first + HALF, deepest ? &unit_best[j] : nullptr);
                 }
             });
         }
@@ -470,11 +511,7 @@ Hand BeamBot::choose(const Game& game) const {
         return Hand::enumerate()[static_cast<std::size_t>(chosen)];
     }
     space->next_known.reset(0);
-    // Every hand loses the game: play the first legal one (the spawn column
-    // is free while the game goes on, so there is one).
-    for (std::size_t i = 0; i < HANDS; ++i)
-        if (root_mask >> i & 1) return Hand::enumerate()[i];
-    panic("BeamBot::choose: no legal hand");
+    return first_legal(root_mask);
 }
 
 }  // namespace tavik
