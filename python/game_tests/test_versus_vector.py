@@ -42,12 +42,23 @@ def test_self_play_matches_the_match_played_with_the_same_hands():
             m.play({p: H[actions[i, p]] for p in range(2) if due[i, p]})
             assert env.match(i).players == m.players and env.match(i).frame == m.frame
             mine, theirs = m.players
-            assert obs["ojama"][i, 0].tolist() == [mine.pending_ojama, mine.fixed_ojama, theirs.pending_ojama,
-                                                   theirs.fixed_ojama]
+            assert obs["ojama"][i, 0].tolist() == [[mine.pending_ojama, mine.fixed_ojama],
+                                                   [theirs.pending_ojama, theirs.fixed_ojama]]
             assert obs["frames"][i, 1].tolist() == [theirs.next_frame - m.frame, mine.next_frame - m.frame]
-            assert (obs["field"][i, 1, 0] == tg.observe([theirs.field])[0]).all()
-            assert obs["target"][i] == m.rules.target_at(m.frame)
+            assert (obs["field"][i, 1] == tg.observe([theirs.field])[0]).all()
+            assert (obs["opponent_field"][i, 0] == tg.observe([theirs.field])[0]).all()
+            assert (obs["target"][i] == m.rules.target_at(m.frame)).all()
             assert terminated[i] == m.over
+
+
+def test_the_observation_is_the_single_environments():
+    import gymnasium as gym
+
+    single = gym.make("tavik/Versus-v0").observation_space
+    env = VersusVectorEnv(2, opponent="random")
+    assert env.single_observation_space == single
+    obs, _ = env.reset(seed=2)
+    assert all(obs[k].shape == (2,) + single[k].shape and obs[k].dtype == single[k].dtype for k in single)
 
 
 def test_an_illegal_hand_ends_the_match_with_a_loss():

@@ -4,12 +4,13 @@ Each match is a `tavik_game.Match` with its rules. The learner plays player 0 ag
 native opponent (``"random"``, ``"greedy"`` or ``"beam:W"``, BeamBot of width W playing its
 side as a one-player game), or both sides (``"self"``). Observations, from a player's side:
 
-- ``field``: uint8 (2, colours + 1, 13, 6): its own field's one-hot planes, then the
-  opponent's (the layout of `tavik_game.observe`).
+the dict of tavik/Versus-v0 (`tavik_game.envs.VersusOpponentEnv`), one per match:
+
+- ``field``, ``opponent_field``: uint8 (colours + 1, 13, 6): one-hot planes (`tavik_game.observe`).
 - ``pairs``: uint8 (visible, 2, colours): its own next pairs, current first; child, then axis.
-- ``ojama``: int32 (4,): its pending and fixed ojama, then the opponent's.
-- ``frames``: int32 (2,): frames until it decides (0 when due), until the opponent does.
-- ``target``: int32 (): the target points now (margin time lowers them).
+- ``ojama``: int64 (2, 2): rows this side then the opponent, columns pending then fixed.
+- ``frames``: int64 (2,): frames until it decides (0 when due), until the opponent does.
+- ``target``: int64 (1,): the target points now (margin time lowers them).
 
 With ``"self"`` every array has a seat axis after the match axis (player 0, then player 1),
 actions have shape (n, 2), and ``info["due"]`` (bool (n, 2)) marks the players who decide:
@@ -52,15 +53,17 @@ def _opponent(name: str) -> Tuple[str, int]:
     raise ValueError(f"opponent must be 'self', 'random', 'greedy' or 'beam:W' (W from 1 to 100000), got {name!r}")
 
 
-def _view_space(colours: int, visible: int, matches: Tuple[int, ...], seat: Tuple[int, ...]) -> spaces.Dict:
-    lead = matches + seat
+def _view_space(colours: int, visible: int, lead: Tuple[int, ...]) -> spaces.Dict:
+    """The observation of tavik/Versus-v0 and VersusEnv, with `lead` axes in front."""
+    plane = spaces.Box(0, 1, lead + (colours + 1, ROWS, COLUMNS), np.uint8)
     return spaces.Dict(
         {
-            "field": spaces.MultiBinary(lead + (2, colours + 1, ROWS, COLUMNS)),
-            "pairs": spaces.MultiBinary(lead + (visible, PAIR_SLOTS, colours)),
-            "ojama": spaces.Box(0, _INT32_MAX, lead + (4,), np.int32),
-            "frames": spaces.Box(0, _INT32_MAX, lead + (2,), np.int32),
-            "target": spaces.Box(1, _INT32_MAX, matches, np.int32),  # one per match
+            "field": plane,
+            "opponent_field": plane,
+            "pairs": spaces.Box(0, 1, lead + (visible, PAIR_SLOTS, colours), np.uint8),
+            "ojama": spaces.Box(0, _INT32_MAX, lead + (2, 2), np.int64),
+            "frames": spaces.Box(0, _INT32_MAX, lead + (2,), np.int64),
+            "target": spaces.Box(1, _INT32_MAX, lead + (1,), np.int64),
         }
     )
 
@@ -105,8 +108,8 @@ class VersusVectorEnv(VectorEnv):
         self.seats = 2 if kind == "self" else 1
         self.rules = rules if rules is not None else _native.VersusRules()
         n, seat = num_matches, (2,) if self.seats == 2 else ()
-        self.single_observation_space = _view_space(colours, visible, (), seat)
-        self.observation_space = _view_space(colours, visible, (n,), seat)
+        self.single_observation_space = _view_space(colours, visible, seat)
+        self.observation_space = _view_space(colours, visible, (n,) + seat)
         self.single_action_space = spaces.MultiDiscrete(np.full(seat, NUM_ACTIONS)) if seat else spaces.Discrete(
             NUM_ACTIONS)
         self.action_space = spaces.MultiDiscrete(np.full((n,) + seat, NUM_ACTIONS))
@@ -143,11 +146,17 @@ class VersusVectorEnv(VectorEnv):
         return a.copy() if self.seats == 2 else a[:, 0].copy()
 
     def _observation(self) -> Tuple[Dict[str, np.ndarray], Dict[str, Any]]:
-        a = self._arrays
-        obs = {k: self._seated(a[k]) for k in ("field", "pairs", "ojama", "frames")}
-        obs["target"] = a["target"].copy()
+        a, n, s = self._arrays, self.num_envs, self.seats
+        obs = {
+            "field": self._seated(a["field"][:, :, 0]),
+            "opponent_field": self._seated(a["field"][:, :, 1]),
+            "pairs": self._seated(a["pairs"]),
+            "ojama": self._seated(a["ojama"].reshape(n, s, 2, 2).astype(np.int64)),
+            "frames": self._seated(a["frames"].astype(np.int64)),
+            "target": self._seated(np.repeat(a["target"].astype(np.int64).reshape(n, 1, 1), s, axis=1)),
+        }
         info = {"action_mask": self._seated(a["mask"]), "illegal": self._seated(a["illegal"])}
-        if self.seats == 2:
+        if s == 2:
             info["due"] = a["due"].copy()
         return obs, info
 
