@@ -540,9 +540,9 @@ class Match:
     def play(self, hands: dict[int, tavik.Hand]) -> list[Event]:
         """Play a hand for each due player (exactly those) and run to the next decision.
 
-        Returns the events this call produced (the decisions' place events first). ValueError
-        for a missing or extra player, an illegal hand or a finished match, TypeError for a
-        non-dict, a non-int key or a non-Hand; the match is unchanged then."""
+        Returns the events this call produced, in order (the decisions' place events among
+        them). ValueError for a missing or extra player, an illegal hand or a finished match,
+        TypeError for a non-dict, a non-int key or a non-Hand; the match is unchanged then."""
     def game(self, player: int) -> Game:
         """Player `player`'s side as a one-player Game (its field, the shared sequence at its
         turn, its score and max_chain), so a one-player bot can choose its hand."""
