@@ -19,18 +19,6 @@ constexpr std::uint64_t MAX_WIDTH = 100000;
 constexpr std::uint64_t MAX_DEPTH = 64;
 constexpr std::uint64_t MAX_THREADS = 256;
 
-// Lets other Python threads run while the bot searches; taken back on any exit.
-class AllowThreads {
-public:
-    AllowThreads() : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { PyEval_RestoreThread(state_); }
-    AllowThreads(const AllowThreads&) = delete;
-    AllowThreads& operator=(const AllowThreads&) = delete;
-
-private:
-    PyThreadState* state_;
-};
-
 constexpr std::uint64_t MAX_QUEUES = 1024;
 constexpr std::uint64_t MAX_HORIZON = 128;
 
@@ -39,13 +27,12 @@ constexpr std::uint64_t MAX_HORIZON = 128;
 BotWeights weights_argument(PyObject* o, const char* where) {
     const std::string what = std::string(where) + ": weights must be a BotWeights or a sequence of " +
                              std::to_string(BotWeights::COUNT) + " numbers";
-    Ref items = sized_items(o, what.c_str());
-    if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())) != BotWeights::COUNT)
-        raise(PyExc_ValueError, what);
+    Ref items = owned_items(o, what.c_str());  // an int subclass's __float__ may change the caller's list
+    if (static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())) != BotWeights::COUNT) raise(PyExc_ValueError, what);
     BotWeights w;
     const auto members = w.members();
     for (std::size_t k = 0; k < BotWeights::COUNT; ++k) {
-        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), static_cast<Py_ssize_t>(k));
+        PyObject* item = PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(k));
         if (!PyFloat_Check(item) && !PyLong_Check(item)) raise(PyExc_TypeError, what);
         const double v = PyFloat_AsDouble(item);
         if (v == -1.0 && PyErr_Occurred()) throw_python_error();
@@ -142,7 +129,7 @@ PyObject* bot_analyse(PyObject* self, CallArgs args) {
         SearchStats stats;
         const auto start = std::chrono::steady_clock::now();
         {
-            AllowThreads unlocked;
+            WithoutLock unlocked;
             ranked = bot.analyse(game, &stats);
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -202,7 +189,7 @@ PyObject* bot_choose(PyObject* self, CallArgs args) {
         const auto [game, bot] = search_arguments(self, game_arg, "BeamBot.choose()");
         Hand hand;
         {
-            AllowThreads unlocked;
+            WithoutLock unlocked;
             hand = bot.choose(game);
         }
         return new_object(tavik_hand_type(), hand);

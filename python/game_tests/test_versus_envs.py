@@ -144,7 +144,36 @@ def test_the_opponent_env_observes_player_0_and_stops_at_max_frames():
     (dict(opponent="smart"), "bot must be"),
     (dict(colours=5), "colours"),
     (dict(max_frames=0), "max_frames"),
+    (dict(opponent="beam:10,depth=4"), "searches 4 pairs"),
+    (dict(render_mode="human"), "render_mode"),
 ])
 def test_bad_settings_are_refused_when_made(kwargs, message):
     with pytest.raises(ValueError, match=message):
         VersusOpponentEnv(**kwargs)
+
+
+def test_ansi_rendering_shows_the_clock_and_both_sides():
+    env = VersusOpponentEnv(render_mode="ansi")
+    env.reset(seed=0)
+    env.step(0)
+    text = env.render()
+    assert text.startswith(f"frame {env.match.frame}  target 70\n")
+    assert "P1: score" in text and "P2: score" in text
+    assert VersusOpponentEnv().render() is None
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_random_play_stays_in_the_spaces_and_pays_only_at_the_end(seed):
+    env = VersusOpponentEnv(opponent="random", rules=tg.VersusRules(target_points=20, margin_time=5.0))
+    obs, info = env.reset(seed=seed)
+    rng = np.random.default_rng(seed)
+    done = False
+    while not done:
+        assert env.observation_space.contains(obs)
+        assert [HANDS[i] for i in np.flatnonzero(info["action_mask"])] == env.match.legal_hands(0)
+        obs, reward, terminated, truncated, info = env.step(int(rng.choice(np.flatnonzero(info["action_mask"]))))
+        done = terminated or truncated
+        assert terminated == env.match.over and not truncated
+        winner = env.match.winner
+        assert reward == (0.0 if not terminated or winner is None else 1.0 - 2 * winner)
+    assert env.observation_space.contains(obs) and not info["action_mask"].any()

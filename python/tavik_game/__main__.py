@@ -25,6 +25,7 @@ from ._cli import (
     BOT_HELP,
     U64,
     BotSpec,
+    add_progress,
     add_seed,
     bot_type,
     int_in,
@@ -55,7 +56,7 @@ def build_parser() -> argparse.ArgumentParser:
     play.add_argument("--threads", type=int_in("--threads", 1, BEAM_THREADS_MAX), help=argparse.SUPPRESS)
     play.add_argument("--colours", type=int, choices=(3, 4), default=4, help="colours in the pair sequence (4)")
     play.add_argument("--html", metavar="PATH", help="write an HTML replay of every game to PATH")
-    play.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    add_progress(play)
     _endless.add_parser(commands)
     from ._match import add_parser as add_match_parser
 

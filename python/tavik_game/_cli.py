@@ -9,8 +9,9 @@ A bot is named the same way in every command and in code:
                                 e.g. beam:100,depth=3,threads=2; queues > 0 searches H guessed pairs
                                 past the visible ones in Q queues (see BeamBot)
 
-Seeds and workers take the same flags everywhere: ``--seed N`` (default 1) and
-``--workers K`` (default 0: in this process) or ``--scheduler ADDRESS``.
+Seeds, workers and progress take the same flags everywhere: ``--seed N`` (default 1),
+``--workers K`` (default 0: in this process) or ``--scheduler ADDRESS``, and ``--no-progress``
+(or ``--quiet``).
 """
 
 from __future__ import annotations
@@ -29,7 +30,7 @@ BEAM_WIDTH_MAX = 100_000
 BEAM_DEPTH_MAX = 8
 BEAM_THREADS_MAX = 256
 BOT_HELP = ("random, greedy, or beam[:WIDTH][,depth=D][,threads=T][,queues=Q][,horizon=H][,queue_width=W]"
-            "[,seed=N][,fire_score=S][,pairs=P] (beam alone: beam:100)")
+            "[,seed=N][,fire_score=S][,pairs=P]")
 # The lookahead options of a beam bot, with their bounds; 0 is each one's default.
 LOOKAHEAD_OPTIONS = {"queues": 1024, "horizon": 128, "queue_width": BEAM_WIDTH_MAX, "seed": U64 - 1,
                      "fire_score": U64 - 1, "pairs": U64 - 1}
@@ -151,6 +152,12 @@ def int_in(name: str, low: int, high: Optional[int] = None) -> Callable[[str], i
 
 def add_seed(parser: argparse.ArgumentParser, what: str = "the run's seed") -> None:
     parser.add_argument("--seed", type=int_in("--seed", 0, U64 - 1), default=1, help=f"{what} (1)")
+
+
+def add_progress(parser: argparse.ArgumentParser) -> None:
+    """--no-progress (or --quiet); args.no_progress."""
+    parser.add_argument("--no-progress", "--quiet", dest="no_progress", action="store_true",
+                        help="no progress bar on stderr")
 
 
 def add_workers(parser: argparse.ArgumentParser) -> None:

@@ -19,7 +19,7 @@ from typing import Any, Dict, List, Optional, Sequence, TextIO, Tuple
 import tavik
 
 from . import _native
-from ._cli import BOT_HELP, add_seed, add_workers, bot_type, int_in, parse_bot
+from ._cli import BOT_HELP, add_progress, add_seed, add_workers, bot_type, int_in, parse_bot
 from ._versus import make_player
 
 U64 = 2**64
@@ -137,7 +137,7 @@ def add_parser(commands: Any) -> None:
                        help="game seconds after which a match is stopped and counted a draw (600)")
     match.add_argument("--html", metavar="PATH",
                        help=f"write an HTML replay of the first {MAX_REPLAYS} matches to PATH")
-    match.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    add_progress(match)
 
 
 def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:

@@ -566,44 +566,49 @@ class Match:
 @final
 class _VectorGame:
     """`num_envs` games stepped in one call over a pool of `threads` threads (the calling one
-    included), writing into arrays the caller allocated; their buffers stay held while this
-    object lives, so NumPy refuses to resize them. Each array has one entry per game:
+    included). Its outputs are declared once in the native module (`spec()`); each holds one
+    row per game:
 
-    field       uint8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
-                YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
-    pairs       uint8 (n, visible, 2, colours): the current pair first; child, then axis
-    mask        int8 (n, 22): 1 where Hand.enumerate()[k] is legal
-    reward      float64 (n,): the move's score, the all-clear bonus included
+    field        int8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
+                 YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
+    pairs        int8 (n, visible, 2, colours): the current pair first; child, then axis
+    action_mask  int8 (n, 22): 1 where Hand.enumerate()[k] is legal
+    reward       float64 (n,): the move's score, the all-clear bonus included
     terminated, truncated, illegal   bool (n,)
-    chain       int32 (n,): the move's chain length
+    chain        int64 (n,): the move's chain length
 
     A game reset without a seed starts the next seed of a chain derived from its last seed
     (`entropy` starts the chains). With `autoreset`, the step after an episode ends starts the
-    next one, ignoring the action; without, stepping it raises ValueError. A refused call
-    changes nothing; a call while another runs on the same object raises PyBorrowMutError."""
+    next one, ignoring the action; without, stepping it raises ValueError. num_envs (1 to
+    2**20) is checked before anything is made. A refused call changes nothing; a call while
+    another runs on the same object raises PyBorrowMutError."""
 
     def __new__(
-        cls, num_envs: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool,
-        entropy: Sequence[int] | Any, field: Any, pairs: Any, mask: Any, reward: Any, terminated: Any,
-        truncated: Any, illegal: Any, chain: Any,
+        cls, num_envs: int, *, colours: int = 4, visible: int = 3, max_pairs: int = 0, threads: int = 1,
+        autoreset: bool = True, entropy: int = 0,
     ) -> _VectorGame:
         """max_pairs 0: no truncation."""
-    def reset(self, seeds: Sequence[int] | None) -> None:
-        """New episodes in every game, seeded seeds[i] (or the next seed of each chain)."""
-    def step(
-        self, actions: Any, fresh: bool, all_flags: Any
-    ) -> tuple[dict[str, Any], Any, Any, Any, dict[str, Any]]:
+    def reset(self, seeds: Sequence[int] | None, fresh: bool) -> tuple[dict[str, Any], dict[str, Any]]:
+        """New episodes in every game, seeded seeds[i] (or the next seed of each chain):
+        (obs, info) with info {"action_mask", "_action_mask"}. With `fresh`, arrays the caller
+        may keep, sharing memory with nothing else; without, the object's own arrays."""
+    def step(self, actions: Any, fresh: bool) -> tuple[dict[str, Any], Any, Any, Any, dict[str, Any]]:
         """actions: int64 (n,) indices into Hand.enumerate(); ValueError outside 0..21.
         Steps with the interpreter lock released and returns Gymnasium's vector step
         (obs, reward, terminated, truncated, info): obs {"field", "pairs"}; info
-        {"action_mask", "_action_mask": all_flags} and, unless it reset every game, "illegal"
-        and "chain" with "_illegal" and "_chain" marking the games it played. With `fresh`, new
-        arrays the worker threads wrote (views of one block, their `base`); without, the
-        arrays given at construction."""
+        {"action_mask", "_action_mask"} and, unless it reset every game, "illegal" and "chain"
+        with "_illegal" and "_chain" marking the games it played. With `fresh`, arrays the
+        worker threads wrote (views of one block, their `base`) that share memory with nothing
+        else; without, the object's own arrays."""
     def step_one(self, action: int) -> tuple[float, bool, bool, bool, int]:
         """A single game's step: (reward, terminated, truncated, illegal, chain)."""
     def game(self, i: int) -> Game:
         """A copy of game i."""
+    def outputs(self) -> dict[str, Any]:
+        """The object's own arrays by name, the flag arrays ("_action_mask", ...) included."""
+    def spec(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
+        """(name, dtype, role, shape) of each output; role is "observation", "reward",
+        "terminated", "truncated", "mask" or "played"."""
 
 @final
 class _VersusVector:

@@ -248,6 +248,11 @@ class VersusOpponentEnv(_gym_env_base()):  # type: ignore[misc]
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be one of {self.metadata['render_modes']} or None, got {render_mode!r}")
         make_player(opponent)  # a bad name fails here, not at the first reset
+        from ._cli import parse_bot
+
+        spec = parse_bot(opponent)
+        if spec.kind == "beam" and spec.depth > visible:
+            raise ValueError(f"opponent {opponent!r} searches {spec.depth} pairs but the match shows {visible}")
         self.opponent = opponent
         self.colours, self.visible, self.rules, self.max_frames = colours, visible, rules, max_frames
         self.render_mode = render_mode

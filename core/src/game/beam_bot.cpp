@@ -28,8 +28,6 @@ std::uint64_t BeamBot::potential(const BitField& field) {
 
 namespace {
 
-constexpr std::size_t HANDS = 22;
-
 constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
 struct Node {
@@ -59,7 +57,7 @@ struct Valued {
 // Every hand loses the game: play the first legal one (the spawn column is
 // free while the game goes on, so there is one).
 Hand first_legal(std::uint32_t mask) {
-    for (std::size_t i = 0; i < HANDS; ++i)
+    for (std::size_t i = 0; i < Hand::COUNT; ++i)
         if (mask >> i & 1) return Hand::enumerate()[i];
     panic("BeamBot::choose: no legal hand");
 }
@@ -235,16 +233,16 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     const bool quiet = parent.field.is_quiet();
     // The records were read by the merge on the calling thread: ask for them
     // back before the stores below wait for them one line at a time.
-    for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * HANDS + i]);
+    for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * Hand::COUNT + i]);
     // First every child, asking for its table entry's line: the other
     // threads insert all over the table, so most entries are on another
     // core's cache, and fetching them one insertion at a time cost more than
     // making the children.
     std::uint32_t made = 0;
-    std::uint64_t hashes[HANDS];
+    std::uint64_t hashes[Hand::COUNT];
     for (std::size_t i = from; i < to; ++i) {
-        Node& child = slots[rank * HANDS + i];
-        born[rank * HANDS + i].entry = NONE;
+        Node& child = slots[rank * Hand::COUNT + i];
+        born[rank * Hand::COUNT + i].entry = NONE;
         if (!(mask >> i & 1)) continue;
         child.field = parent.field;
         rules::place_legal(child.field, Hand::enumerate()[i], pair);
@@ -252,7 +250,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         const rules::MoveResult move = rules::settle(child.field, child.pending, bonus);
         if (rules::is_dead(child.field)) continue;
         child.fired = parent.fired + fired_value(move);
-        child.made = static_cast<std::uint32_t>(rank * HANDS + i);
+        child.made = static_cast<std::uint32_t>(rank * Hand::COUNT + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
         hashes[i] = field_hash(child.field, child.pending);
         table.prefetch(hashes[i]);
@@ -260,7 +258,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     }
     for (std::uint32_t left = made; left; left &= left - 1) {
         const auto i = static_cast<std::size_t>(std::countr_zero(left));
-        const Node& child = slots[rank * HANDS + i];
+        const Node& child = slots[rank * Hand::COUNT + i];
         const auto [entry, inserted] = table.insert(slots, child.made, hashes[i]);
         born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
@@ -272,7 +270,8 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     // After this parent's own evaluations: an equal field another thread
     // inserted is most likely valued by now.
     for (std::uint32_t left = made; left; left &= left - 1) {
-        const auto s = static_cast<std::uint32_t>(rank * HANDS + static_cast<std::size_t>(std::countr_zero(left)));
+        const auto s =
+            static_cast<std::uint32_t>(rank * Hand::COUNT + static_cast<std::size_t>(std::countr_zero(left)));
         const Rank r{born[s].fired + table.evaluation_when_set(born[s].entry), s};
         if (best->made == NONE || better(r, *best)) *best = r;
     }
@@ -414,7 +413,7 @@ Hand BeamBot::choose(const Game& game) const {
     const unsigned levels = std::min(depth_, game.visible());
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
-        const std::size_t children = beam.size() * HANDS;
+        const std::size_t children = beam.size() * Hand::COUNT;
         std::vector<Node>& slots = space->slots[level % 2];
         std::vector<Valued>& valued = space->valued[level % 2];
         valued.clear();  // its slots are about to be overwritten
@@ -433,15 +432,15 @@ Hand BeamBot::choose(const Game& game) const {
         // a thread that ends the level early waits for at most one chunk. A
         // lone parent (the root) has its hands shared out two at a time.
         const bool lone = beam.size() == 1;
-        const std::size_t units = lone ? HANDS : beam.size() * 2;
+        const std::size_t units = lone ? Hand::COUNT : beam.size() * 2;
         if (deepest) unit_best.assign(units, Rank{0, NONE});
         if (lone) {
-            run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
+            run(pool, Hand::COUNT, 2, [&](std::size_t begin, std::size_t end) {
                 expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, known,
                        weights_, begin, end, deepest ? &unit_best[begin] : nullptr);
             });
         } else {
-            constexpr std::size_t HALF = HANDS / 2;
+            constexpr std::size_t HALF = Hand::COUNT / 2;
             run(pool, units, 1, [&](std::size_t begin, std::size_t end) {
                 for (std::size_t j = begin; j < end; ++j) {
                     const std::size_t first = j % 2 * HALF;
@@ -495,7 +494,7 @@ Hand BeamBot::choose(const Game& game) const {
         // The next search starts from the chosen hand's field with the next
         // pair: its first two levels remake fields of the last two levels
         // here, and only those under the chosen hand.
-        space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);
+        space->next_known.reset((std::size_t{width_} + Hand::COUNT) * Hand::COUNT);
         for (std::size_t b = 0; b < 2; ++b) {
             for (const Valued& v : space->valued[b]) {
                 if (v.first == chosen) space->next_known.put(space->slots[b][v.slot].field, v.evaluation);

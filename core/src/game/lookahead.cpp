@@ -32,7 +32,6 @@ BotWeights BotWeights::tuned() {
 
 namespace {
 
-constexpr std::size_t HANDS = 22;
 constexpr std::int64_t LOST = std::numeric_limits<std::int64_t>::min();
 
 struct PathNode {
@@ -58,7 +57,7 @@ std::int64_t fired_value(const rules::MoveResult& move) {
 }
 
 // Per first hand, the best value of a path that ended or survived.
-using Best = std::array<std::int64_t, HANDS>;
+using Best = std::array<std::int64_t, Hand::COUNT>;
 
 void improve(Best& best, std::uint8_t first, std::int64_t value) { best[first] = std::max(best[first], value); }
 
@@ -90,12 +89,12 @@ struct Search {
               Best& ended, Scratch& s) {
         s.children.clear();
         std::size_t capacity = 64;
-        while (capacity < 2 * HANDS * beam.size()) capacity *= 2;
+        while (capacity < 2 * Hand::COUNT * beam.size()) capacity *= 2;
         s.table.assign(capacity, 0);
         for (const PathNode& parent : beam) {
             const std::uint32_t mask = rules::legal_mask(parent.field);
             const bool quiet = parent.field.is_quiet();
-            for (std::size_t i = 0; i < HANDS; ++i) {
+            for (std::size_t i = 0; i < Hand::COUNT; ++i) {
                 if (!(mask >> i & 1)) continue;
                 PathNode child = parent;
                 rules::place_legal(child.field, Hand::enumerate()[i], level.pair);
@@ -257,25 +256,25 @@ std::vector<HandValue> BeamBot::look_ahead(const Game& game, SearchStats* stats)
 
     // A hand a queue dropped counts that queue's worst value: no better than
     // any path it kept.
-    std::array<double, HANDS> sum{};
-    std::array<bool, HANDS> seen{};
+    std::array<double, Hand::COUNT> sum{};
+    std::array<bool, Hand::COUNT> seen{};
     for (const Best& best : per_queue) {
         std::int64_t worst = std::numeric_limits<std::int64_t>::max();
         for (std::int64_t v : best)
             if (v != LOST) worst = std::min(worst, v);
         if (worst == std::numeric_limits<std::int64_t>::max()) continue;
-        for (std::size_t i = 0; i < HANDS; ++i) {
+        for (std::size_t i = 0; i < Hand::COUNT; ++i) {
             seen[i] = seen[i] || best[i] != LOST;
             sum[i] += static_cast<double>(best[i] != LOST ? best[i] : worst);
         }
     }
     // Ties go to the hand whose best path ranked first in the plain search:
     // its position in the last beam, then ended paths, by hand index.
-    std::array<std::size_t, HANDS> rank;
+    std::array<std::size_t, Hand::COUNT> rank;
     rank.fill(std::numeric_limits<std::size_t>::max());
     for (std::size_t k = beam.size(); k-- > 0;) rank[beam[k].first] = k;
     std::vector<HandValue> out;
-    for (std::size_t i = 0; i < HANDS; ++i)
+    for (std::size_t i = 0; i < Hand::COUNT; ++i)
         if (seen[i]) out.push_back({static_cast<std::uint8_t>(i), sum[i] / static_cast<double>(per_queue.size())});
     std::stable_sort(out.begin(), out.end(), [&](const HandValue& a, const HandValue& b) {
         if (a.value != b.value) return a.value > b.value;

@@ -5,6 +5,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -85,12 +86,43 @@ void write_types(const BitField& field, std::uint8_t* out) {
     }
 }
 
+bool valid_types(const std::uint8_t* types) {
+    std::uint8_t top = 0;  // no early exit: the loop vectorises
+    for (std::size_t i = 0; i < ALL_ROWS * COLUMNS; ++i) top = std::max(top, types[i]);
+    return top <= PuyoType::GREEN;
+}
+
+void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out) {
+    const std::uint8_t* seen = types + COLUMNS;  // Python row 0 is hidden
+    for (unsigned k = 0; k <= colours; ++k) {
+        const std::uint8_t code = k < colours ? static_cast<std::uint8_t>(PuyoType::RED + k)
+                                             : static_cast<std::uint8_t>(PuyoType::OJAMA);
+        std::uint8_t* plane = out + k * PLANE_BYTES;
+        for (std::size_t i = 0; i < PLANE_BYTES; ++i) plane[i] = seen[i] == code;
+    }
+}
+
 void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out) {
     std::memset(out, 0, 2 * colours);
     for (std::size_t i = 0; i < 2; ++i) {
         const unsigned k = static_cast<unsigned>(pair.colors[i].number()) - PuyoType::RED;
         if (k < colours) out[i * colours + k] = 1;
     }
+}
+
+// Bytes 0..15, then 6..21 over the same place.
+void write_mask(std::uint32_t legal, std::int8_t* out) {
+    const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
+    auto bytes_from = [&](__m128i which_byte, __m128i bit) {
+        const __m128i spread = _mm_shuffle_epi8(bits, which_byte);
+        return _mm_min_epu8(_mm_and_si128(spread, bit), _mm_set1_epi8(1));
+    };
+    const __m128i low = bytes_from(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1),
+                                   _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
+    const __m128i high = bytes_from(_mm_setr_epi8(0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2),
+                                    _mm_setr_epi8(64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
 }
 
 }  // namespace tavik::observation
