@@ -682,11 +682,13 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
 # tavik_game.observe is the native function itself; to_numpy and from_numpy wrap the
 # private writers below.
 
-def observe(fields: Sequence[tavik.Field | Game], colours: int = 4, out: Any = None) -> Any:
+def observe(fields: Sequence[tavik.Field | Game] | Any, colours: int = 4, out: Any = None) -> Any:
     """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
 
     Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.
-    Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
+    Items may be Fields or Games (a Game's field is used); `fields` may also be a C-contiguous
+    (n, 14, 6) uint8 array of type numbers 0 to 7, row 0 first (a dataset's field column, or
+    to_numpy's arrays stacked), read with no field object per row. `out`, when given, must be a
     C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
     """
 
