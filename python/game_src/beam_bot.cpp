@@ -239,7 +239,7 @@ void add_beam_bot(PyObject* module) {
     add_to_module(module, "BeamBot", Py_NewRef(reinterpret_cast<PyObject*>(beam_bot_type())));
     static PyMethodDef functions[] = {method<evaluate_field>("_evaluate"), method<tuned_weights>("_tuned_weights"),
                                       END_METHODS};
-    if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
+    add_functions(module, functions);
 }
 
 }  // namespace tavik::py

@@ -185,16 +185,7 @@ PyObject* game_legal_mask(PyObject* self, PyObject*) {
 }
 
 PyObject* game_legal_hands(PyObject* self, PyObject*) {
-    return entry([&] {
-        const std::uint32_t mask = BorrowShared<Game>(self)->legal_mask();
-        Ref list = Ref::steal(PyList_New(0));
-        for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
-            if (!(mask >> i & 1)) continue;
-            Ref h = Ref::steal(new_object(tavik_hand_type(), Hand::enumerate()[i]));
-            if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
-        }
-        return list.release();
-    });
+    return entry([&] { return legal_hands_list(BorrowShared<Game>(self)->legal_mask()); });
 }
 
 PyObject* game_play(PyObject* self, CallArgs args) {

@@ -34,6 +34,8 @@ void add_functions(PyObject* module, PyMethodDef* functions);
 // A hand argument: a tavik.Hand (TypeError naming `where` otherwise).
 Hand hand_argument(PyObject* o, const char* where);
 BitField field_argument(PyObject* o, const char* where);
+// The hands of a legal-hand mask as a list of tavik.Hand, in Hand.enumerate() order.
+PyObject* legal_hands_list(std::uint32_t mask);
 
 void add_rules(PyObject* module);
 void add_game(PyObject* module);

@@ -18,6 +18,8 @@ from hypothesis import strategies as st
 
 tg = pytest.importorskip("tavik_game")
 import tavik  # noqa: E402
+from conftest import check_game_invariants  # noqa: E402
+from hostile import Boom, IndexRaises, IndexReturns  # noqa: E402
 
 # A lighter profile for slow builds (sanitizers); scripts/sanitize.sh selects it.
 settings.register_profile("sanitize", max_examples=15, deadline=None, suppress_health_check=list(HealthCheck))
@@ -31,23 +33,6 @@ try:
     import numpy
 except ImportError:  # the array entries need it; the rules do not
     numpy = None
-
-
-class Boom(Exception):
-    """Raised by the hostile objects below; must come out unchanged."""
-
-
-class IndexRaises:
-    def __index__(self):
-        raise Boom("from __index__")
-
-
-class IndexReturns:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class SequenceRaises:
@@ -123,11 +108,6 @@ def snapshot(value):
     return None
 
 
-def check_game_rules(game):
-    assert game.over == tg.is_dead(game.field)
-    assert game.legal_mask() == (0 if game.over else tg.legal_mask(game.field))
-
-
 BOT = tg.BeamBot(width=2, depth=1)
 
 
@@ -199,7 +179,7 @@ def call_checked(fn, args, kwargs, values):
         if old is not None:
             assert value == old, f"{fn!r} changed an argument"
     if isinstance(result, tg.Game):
-        check_game_rules(result)
+        check_game_invariants(result)
         pickle.loads(pickle.dumps(result))
     if isinstance(result, (tg.Match, tg.Event, tg.VersusRules)):
         assert pickle.loads(pickle.dumps(result)) == result
@@ -259,7 +239,7 @@ def test_games_survive_hostile_calls_and_keep_to_the_rules(data):
             result, changed = None, False
         if not changed:
             assert game == before, name
-        check_game_rules(game)
+        check_game_invariants(game)
         if isinstance(result, tg.Game):
             assert result == game and result is not game
     assert pickle.loads(pickle.dumps(game)) == game

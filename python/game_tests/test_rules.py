@@ -29,23 +29,38 @@ def test_a_column_filled_to_the_top_visible_row_blocks_the_way(wall, reachable):
     assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if h in tg.legal_hands(f))
 
 
-def test_legal_mask_for_every_pattern_of_the_top_visible_row():
-    for pattern in range(64):
-        f = tavik.Field()
-        for x in range(6):
-            if pattern >> x & 1:
-                f.set(x, 2, tavik.PuyoType.RED if x % 2 else tavik.PuyoType.OJAMA)
-        open_ = [f.get(x, 2) == tavik.PuyoType.EMPTY for x in range(6)]
-        reach = set()
-        for step in (-1, 1):  # walk out from the spawn column until a taken cell
-            x = 2
-            while 0 <= x < 6 and open_[x]:
-                reach.add(x)
-                x += step
-        def legal(h):
-            child = h.x - (h.rotation == tavik.Rotation.LEFT) + (h.rotation == tavik.Rotation.RIGHT)
-            return h.x in reach and child in reach
-        assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if legal(h)), pattern
+TOP, LEFT, BOTTOM, RIGHT = "top", "left", "bottom", "right"
+
+
+@pytest.mark.parametrize(
+    "top_row, legal",
+    [
+        # The top visible row (Python row 2), "#" taken; legal axis columns per rotation.
+        ("......", {TOP: range(6), LEFT: range(1, 6), BOTTOM: range(6), RIGHT: range(5)}),
+        (".#....", {TOP: [2, 3, 4, 5], LEFT: [3, 4, 5], BOTTOM: [2, 3, 4, 5], RIGHT: [2, 3, 4]}),
+        ("...#..", {TOP: [0, 1, 2], LEFT: [1, 2], BOTTOM: [0, 1, 2], RIGHT: [0, 1]}),
+        ("#....#", {TOP: [1, 2, 3, 4], LEFT: [2, 3, 4], BOTTOM: [1, 2, 3, 4], RIGHT: [1, 2, 3]}),
+        (".#.#..", {TOP: [2], LEFT: [], BOTTOM: [2], RIGHT: []}),  # the spawn column alone
+        ("#.#.#.", {}),  # the spawn cell taken: nothing
+        ("....#.", {TOP: [0, 1, 2, 3], LEFT: [1, 2, 3], BOTTOM: [0, 1, 2, 3], RIGHT: [0, 1, 2]}),
+    ],
+)
+def test_legal_hands_for_worked_patterns_of_the_top_visible_row(top_row, legal):
+    f = tavik.Field()
+    for x, cell in enumerate(top_row):
+        if cell == "#":
+            f.set(x, 2, tavik.PuyoType.RED if x % 2 else tavik.PuyoType.OJAMA)
+    want = [h for h in HANDS if h.x in legal.get(str(h.rotation), ())]
+    assert tg.legal_hands(f) == want
+    assert tg.legal_mask(f) == sum(1 << HANDS.index(h) for h in want)
+
+
+@pytest.mark.parametrize("seed, colours, visible", [(1, 4, 3), (7, 3, 1), (2**64 - 1, 4, 5)])
+def test_random_play_keeps_every_game_invariant(seed, colours, visible):
+    np = pytest.importorskip("numpy")
+    from conftest import random_play_game
+
+    random_play_game(tg.Game(seed=seed, colours=colours, visible=visible), np.random.default_rng(seed % 1000))
 
 
 def test_an_illegal_hand_leaves_the_game_unchanged():

@@ -24,6 +24,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import Bundle, RuleBasedStateMachine, initialize, rule
 
 tavik = pytest.importorskip("tavik")
+from hostile import Boom, IndexRaises, IndexReturns  # noqa: E402 - shared with the game suite
 NEEDED = ("Field", "ArrayField", "Pair", "Hand", "Rotation", "PuyoType", "ChainResult", "ChainStepResult")
 if not all(hasattr(tavik, name) for name in NEEDED):
     pytest.skip("the module's classes are not all built yet", allow_module_level=True)
@@ -60,28 +61,6 @@ STATEFUL = (tavik.Field, tavik.ArrayField, tavik.Pair, tavik.Hand)
 
 def qualname(exc: BaseException) -> str:
     return f"{type(exc).__module__}.{type(exc).__qualname__}"
-
-
-class Boom(Exception):
-    """Raised by the hostile argument objects below; must pass through unchanged."""
-
-
-class IndexRaises:
-    def __index__(self):
-        raise Boom("from __index__")
-
-
-class IndexReturns:
-    """An integer-like object: the module must go through __index__."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-    def __repr__(self):
-        return f"IndexReturns({self.value!r})"
 
 
 class StrSubclass(str):

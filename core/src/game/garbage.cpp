@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "game/pair_sequence.hpp"
+#include "game/splitmix64.hpp"
 
 namespace tavik {
 
