@@ -21,3 +21,22 @@ class IndexReturns:
 
     def __repr__(self):
         return f"IndexReturns({self.value!r})"
+
+
+class ClearsOnIndex:
+    """An integer whose conversion empties a list, maybe the one being read."""
+
+    def __init__(self, items, value=1):
+        self.items, self.value = items, value
+
+    def __index__(self):
+        self.items.clear()
+        return self.value
+
+
+class GrowsOnIndex(ClearsOnIndex):
+    """An integer whose conversion makes its list move to a larger block."""
+
+    def __index__(self):
+        self.items.extend(range(10_000))
+        return self.value

@@ -1,3 +1,4 @@
+// Ojama from a score, and a drop onto the field.
 #include "game/garbage.hpp"
 
 #include <algorithm>
