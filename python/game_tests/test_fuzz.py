@@ -330,7 +330,9 @@ def test_a_truth_value_that_raises_comes_out_as_it_is():
 
 
 def _endless_consumers():
-    calls = [("expand", lambda s: tg.expand(tavik.Field(), tavik.Pair(4, 5), s))]
+    calls = [("expand", lambda s: tg.expand(tavik.Field(), tavik.Pair(4, 5), s)),
+             ("PairSequence pairs", lambda s: tg.PairSequence(0, pairs=s)),
+             ("BeamBot weights", lambda s: tg.BeamBot(2, 1, weights=s))]
     if numpy is not None:
         calls.append(("observe", lambda s: tg.observe(s)))
         try:

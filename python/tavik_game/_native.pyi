@@ -92,8 +92,16 @@ class PairSequence:
     colours) GREEN. Any pair is reached in constant time: seq[10**12] costs what seq[0] does.
     Indexing from 0 up; iterating never ends on its own (Ctrl-C stops it)."""
 
-    def __new__(cls, seed: int, colours: int = 4) -> PairSequence:
-        """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise)."""
+    def __new__(
+        cls, seed: int, colours: int = 4, kind: str = "uniform", pairs: Sequence[tavik.Pair] | None = None
+    ) -> PairSequence:
+        """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise).
+
+        kind "uniform": as above. "balanced": the arcade machines' kind, 128 pairs holding 64
+        puyos of each of 4 colours, shuffled from the seed, the first two pairs from 3 colours,
+        repeating (colours must be 4). `pairs` (a non-empty sequence of tavik.Pair of colours)
+        makes kind "list": those pairs, repeating; seed and colours are then ignored (colours
+        is 4 when a pair holds GREEN, else 3)."""
     def __getitem__(self, index: int, /) -> tavik.Pair:
         """Pair `index` (0 first); IndexError for a negative index."""
     def __contains__(self, value: object, /) -> bool:
@@ -105,13 +113,16 @@ class PairSequence:
     @property
     def colours(self) -> int:
         """How many colours the pairs use: 3 or 4."""
+    @property
+    def kind(self) -> str:
+        """"uniform", "balanced" or "list"."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __eq__(self, other: object, /) -> bool:
-        """Equal when seed and colours are equal."""
+        """Equal when seed, colours, kind (and a list's pairs) are equal."""
     def __ne__(self, other: object, /) -> bool:
-        """Equal when seed and colours are equal."""
+        """Equal when seed, colours, kind (and a list's pairs) are equal."""
     def __reduce__(self) -> tuple[Any, ...]:
-        """Pickles as PairSequence(seed, colours)."""
+        """Pickles as PairSequence(seed, colours) (with kind and pairs when not uniform)."""
 
 # ---------------------------------------------------------------- the one-player game
 
@@ -150,11 +161,16 @@ class Game:
     the chain and scores it; a chain that clears the field owes `all_clear_bonus` to the next
     move that fires a chain."""
 
-    def __new__(cls, seed: int = 0, colours: int = 4, visible: int = 3, all_clear_bonus: int = 2100) -> Game:
+    def __new__(
+        cls, seed: int = 0, colours: int = 4, visible: int = 3, all_clear_bonus: int = 2100,
+        sequence: PairSequence | Sequence[tavik.Pair] | None = None,
+    ) -> Game:
         """A new game on an empty field.
 
         seed: of the pair sequence, in [0, 2**64); colours: 3 or 4; visible: pairs shown
-        (the current one and the next), 1 to 64; all_clear_bonus: 0 to 2**32 - 1."""
+        (the current one and the next), 1 to 64; all_clear_bonus: 0 to 2**32 - 1. sequence:
+        a PairSequence (a balanced one, say) or an explicit list of pairs (repeating), in place
+        of seed and colours."""
     @property
     def field(self) -> tavik.Field:
         """A copy of the field (changing it does not change the game)."""
@@ -207,7 +223,7 @@ class Game:
     def __deepcopy__(self, memo: object, /) -> Game:
         """An independent copy of the game (a game holds no Python objects)."""
     def __reduce__(self) -> tuple[Any, ...]:
-        """Pickles as Game(seed, colours, visible, all_clear_bonus) and a checked state."""
+        """Pickles as Game(seed, colours, visible, all_clear_bonus, sequence) and a checked state."""
     def __setstate__(self, state: tuple[tavik.Field, int, int, int, bool, int], /) -> None:
         """Restore (field, turn, score, max_chain, over, pending_bonus).
 
