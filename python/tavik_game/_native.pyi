@@ -576,9 +576,9 @@ class Match:
     def play(self, hands: dict[int, tavik.Hand]) -> list[Event]:
         """Play a hand for each due player (exactly those) and run to the next decision.
 
-        Returns the events this call produced (the decisions' place events first). ValueError
-        for a missing or extra player, an illegal hand or a finished match, TypeError for a
-        non-dict, a non-int key or a non-Hand; the match is unchanged then."""
+        Returns the events this call produced, in order (the decisions' place events among
+        them). ValueError for a missing or extra player, an illegal hand or a finished match,
+        TypeError for a non-dict, a non-int key or a non-Hand; the match is unchanged then."""
     def game(self, player: int) -> Game:
         """Player `player`'s side as a one-player Game (its field, the shared sequence at its
         turn, its score and max_chain), so a one-player bot can choose its hand."""
@@ -647,6 +647,45 @@ class _VectorGame:
     def spec(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
         """(name, dtype, role, shape) of each output; role is "observation", "reward",
         "terminated", "truncated", "mask" or "played"."""
+
+@final
+class _VersusVector:
+    """`num_matches` matches (tavik_game.VersusVectorEnv's native half) stepped in one call over
+    a pool of `threads` threads, writing into arrays the caller allocated; their buffers stay
+    held while this object lives. Per match there are `seats` views (2 with opponent "self":
+    player 0's, then player 1's; else 1, player 0's), each from its player's side:
+
+    field       uint8 (n, seats, 2, colours + 1, 13, 6): own field, then the opponent's
+    pairs       uint8 (n, seats, visible, 2, colours): its own next pairs
+    mask        int8 (n, seats, 22): 1 where Hand.enumerate()[k] is legal (0 when not due)
+    ojama       int32 (n, seats, 4): own pending, own fixed, opponent's pending, fixed
+    frames      int32 (n, seats, 2): frames until its decision, until the opponent's
+    target      int32 (n,): target points now
+    due         bool (n, seats)
+    reward      float64 (n, seats): +1 win, -1 loss or illegal hand, 0 otherwise
+    terminated, truncated   bool (n,)
+    illegal     bool (n, seats)
+
+    The native opponent ("random", "greedy" or "beam" of `beam_width`) plays player 1 until
+    player 0 is due. The step after a match ends starts the next one (the next seed of a
+    chain derived from its seed; `entropy` starts the chains), ignoring the actions."""
+
+    def __new__(
+        cls, num_matches: int, colours: int, visible: int, rules: VersusRules, opponent: str, beam_width: int,
+        max_frames: int, threads: int, autoreset: bool, entropy: Sequence[int], field: Any, pairs: Any,
+        mask: Any, ojama: Any, frames: Any, target: Any, due: Any, reward: Any, terminated: Any,
+        truncated: Any, illegal: Any,
+    ) -> _VersusVector:
+        """max_frames 0: no truncation."""
+    def reset(self, seeds: Sequence[int] | None) -> None:
+        """New matches everywhere, seeded seeds[i] (or the next seed of each chain)."""
+    def step(self, actions: Any) -> None:
+        """actions: int64 (n, seats) indices into Hand.enumerate(), those of players not due
+        ignored; ValueError outside 0..21. Steps with the interpreter lock released."""
+    def match(self, i: int) -> Match:
+        """A copy of match i, without its event log (pickling it raises ValueError)."""
+    def decisions(self) -> int:
+        """Hands played by both sides of every match so far."""
 
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)
