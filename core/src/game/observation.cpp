@@ -3,8 +3,6 @@
 // compile time from the cell layout.
 #include "game/observation.hpp"
 
-#include <immintrin.h>
-
 #include <array>
 #include <cstring>
 
@@ -54,17 +52,11 @@ constexpr auto SEEN = blocks<PLANE_BYTES, 2>();        // Python rows 1..13
 constexpr auto ALL = blocks<ALL_ROWS * COLUMNS, 1>();  // Python rows 0..13
 
 // 0x01 in each byte whose cell is in the plane.
-__m128i block_bits(__m128i plane, const Gather& g) {
-    const __m128i bytes = _mm_shuffle_epi8(plane, _mm_load_si128(reinterpret_cast<const __m128i*>(g.byte.data())));
-    const __m128i bit = _mm_and_si128(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(g.bit.data())));
-    return _mm_min_epu8(bit, _mm_set1_epi8(1));
-}
-
-void store(std::uint8_t* out, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
+ByteFlags block_bits(Plane plane, const Gather& g) { return plane.bit_bytes(g.byte, g.bit); }
 
 void write_plane(Plane cells, std::uint8_t* out) {
     for (std::size_t k = 0; k < SEEN.size(); ++k) {
-        store(out + block_start(k, SEEN.size(), PLANE_BYTES), block_bits(cells.raw(), SEEN[k]));
+        block_bits(cells, SEEN[k]).store(out + block_start(k, SEEN.size(), PLANE_BYTES));
     }
 }
 
@@ -76,12 +68,11 @@ void write_field(const BitField& field, unsigned colours, std::uint8_t* out) {
 }
 
 void write_types(const BitField& field, std::uint8_t* out) {
-    const __m128i p0 = field.plane(0).raw(), p1 = field.plane(1).raw(), p2 = field.plane(2).raw();
+    const Plane p0 = field.plane(0), p1 = field.plane(1), p2 = field.plane(2);
     for (std::size_t k = 0; k < ALL.size(); ++k) {
-        const __m128i code = _mm_or_si128(
-            block_bits(p0, ALL[k]),
-            _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1), _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
-        store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS), code);
+        const ByteFlags code =
+            block_bits(p0, ALL[k]) | block_bits(p1, ALL[k]).shifted_left(1) | block_bits(p2, ALL[k]).shifted_left(2);
+        code.store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS));
     }
 }
 

@@ -2,10 +2,11 @@
 // pool hands out chunks of games and every thread writes only its own rows.
 #include "game/vector_game.hpp"
 
-#include <immintrin.h>
-
+#include <array>
 #include <cstring>
 
+#include "cpu_hints.hpp"
+#include "field/plane.hpp"
 #include "game/observation.hpp"
 #include "hand.hpp"
 
@@ -13,27 +14,26 @@ namespace tavik {
 
 namespace {
 
-// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place.
+// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place,
+// each a byte gather from the mask's bytes and a bit test.
+constexpr std::array<std::uint8_t, 16> MASK_LOW_BYTE = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1};
+constexpr std::array<std::uint8_t, 16> MASK_LOW_BIT = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+constexpr std::array<std::uint8_t, 16> MASK_HIGH_BYTE = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
+constexpr std::array<std::uint8_t, 16> MASK_HIGH_BIT = {64, 128, 1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32};
+
 void write_mask(std::uint32_t legal, std::int8_t* out) {
-    const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
-    auto bytes_from = [&](__m128i which_byte, __m128i bit) {
-        const __m128i spread = _mm_shuffle_epi8(bits, which_byte);
-        return _mm_min_epu8(_mm_and_si128(spread, bit), _mm_set1_epi8(1));
-    };
-    const __m128i low = bytes_from(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1),
-                                   _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
-    const __m128i high = bytes_from(_mm_setr_epi8(0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2),
-                                    _mm_setr_epi8(64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
+    const Plane bits(legal, 0);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
+    bits.bit_bytes(MASK_LOW_BYTE, MASK_LOW_BIT).store(bytes);
+    bits.bit_bytes(MASK_HIGH_BYTE, MASK_HIGH_BIT).store(bytes + 6);
 }
 
 constexpr std::uintptr_t LINE = 64;
 
-// PREFETCHW: the line comes owned, ready for the write that follows (a plain
-// prefetch would bring it shared, and the write would wait again).
-void fetch_for_write(std::uintptr_t line) { asm volatile("prefetchw %0" ::"m"(*reinterpret_cast<const char*>(line))); }
-void fetch_for_read(std::uintptr_t line) { _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T0); }
+// The write prefetch brings the line owned, ready for the write that follows
+// (a plain prefetch would bring it shared, and the write would wait again).
+void fetch_for_write(std::uintptr_t line) { prefetch_for_write(reinterpret_cast<const void*>(line)); }
+void fetch_for_read(std::uintptr_t line) { prefetch_for_read(reinterpret_cast<const void*>(line)); }
 
 // Calls fetch on each line that [from, to) touches.
 template <class Fetch>
