@@ -24,9 +24,11 @@ from pathlib import Path
 
 try:
     from tavik_game import dataset
+    from tavik_game.dataset import cluster as dataset_cluster
 except ImportError:  # not installed: a dev build in the clone
     sys.path.insert(0, str(next(Path(__file__).resolve().parents[1].glob("build/*/python"))))
     from tavik_game import dataset
+    from tavik_game.dataset import cluster as dataset_cluster
 import distributed  # noqa: E402
 
 import cores  # noqa: E402  (bench/cores.py, beside this script)
@@ -53,7 +55,7 @@ def one_position(field: tavik.Field, depth: int) -> tuple[int, int]:
 
 def cluster(workers: int):
     """A client of the LocalCluster the command starts itself, with its settings."""
-    return dataset._cluster(workers)
+    return dataset_cluster.local_client(workers)
 
 
 def plain_rate(games: int, bot: str, max_turns: int) -> float:

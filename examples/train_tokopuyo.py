@@ -25,6 +25,7 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
 
+from tavik_game._progress import Progress  # noqa: E402
 from tavik_game.envs import TokopuyoVectorEnv  # noqa: E402
 
 
@@ -95,13 +96,7 @@ def evaluate(choose, episodes: int, seed: int, max_pairs: int) -> float:
     return float(scores.mean())
 
 
-def progress(i: int, total: int, text: str) -> None:
-    filled = int(30 * i / total)
-    sys.stdout.write(f"\r[{'#' * filled}{'.' * (30 - filled)}] {i}/{total} {text}")
-    sys.stdout.flush()
-
-
-def main() -> None:
+def main() -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--envs", type=int, default=256)
     parser.add_argument("--iterations", type=int, default=1000)
@@ -120,41 +115,77 @@ def main() -> None:
     policy = Policy(features(obs).shape[1], args.hidden, 22, rng)
     start = time.perf_counter()
     finished: list[float] = []
+    # A redrawn bar on a terminal; a log gets a plain line every 30 s.
+    bar = Progress(args.iterations, out=sys.stdout, every=30.0)
+    trained = 0
+    try:
+        trained = train(args, envs, policy, rng, bar, obs, info, start, finished)
+    except KeyboardInterrupt as stop:
+        trained = stop.args[0] if stop.args else 0
+        bar.close()
+        print(f"interrupted after {trained} of {args.iterations} iterations: evaluating the policy "
+              "trained so far (Ctrl-C again to stop)")
+    bar.close()
+    envs.close()
+    try:
+        evaluate_both(args, policy, trained, start)
+    except KeyboardInterrupt:
+        recent = np.mean(finished[-200:]) if finished else 0.0
+        print(f"\nstopped: {trained} iterations trained, {len(finished)} training episodes, "
+              f"mean score of the last 200 {recent:.1f}; no evaluation")
+        return 130
+    return 130 if trained < args.iterations else 0
+
+
+def train(args, envs, policy, rng, bar, obs, info, start, finished) -> int:
+    """The training loop; returns the iterations done. Ctrl-C raises KeyboardInterrupt(done)."""
     running = np.zeros(args.envs)
     resetting = np.zeros(args.envs, bool)  # games whose next step only starts a new episode
-    for it in range(1, args.iterations + 1):
-        xs, hs, ps, acts, rewards, alive, lives = [], [], [], [], [], [], []
-        for _ in range(args.horizon):
-            x = features(obs)
-            mask = info["action_mask"]
-            h, probs = policy.forward(x, mask)
-            a = sample(probs, rng)
-            live = ~resetting  # a step that only resets a finished game carries no decision
-            obs, reward, terminated, truncated, info = envs.step(a)
-            running += reward
-            ended = terminated | truncated
-            resetting = ended
-            finished.extend(running[ended].tolist())
-            running[ended] = 0
-            xs.append(x); hs.append(h); ps.append(probs); acts.append(a)
-            rewards.append(reward * live)
-            alive.append(live & ~ended)
-            lives.append(live)
-        # Discounted returns within each episode, cut where an episode ended.
-        returns = np.zeros((args.horizon, args.envs))
-        g = np.zeros(args.envs)
-        for t in reversed(range(args.horizon)):
-            g = rewards[t] + args.gamma * g * alive[t]
-            returns[t] = g
-        adv = (returns - returns.mean(axis=1, keepdims=True)) / (returns.std() + 1e-8) * np.array(lives)
-        grads = policy.grads(np.concatenate(xs), np.concatenate(hs), np.concatenate(ps),
-                             np.concatenate(acts), adv.reshape(-1).astype(np.float32))
-        policy.adam(grads, args.lr)
-        recent = np.mean(finished[-200:]) if finished else 0.0
-        progress(it, args.iterations, f"mean score of recent episodes {recent:8.1f}  {time.perf_counter() - start:5.0f} s")
-    print()
-    envs.close()
+    it = 0
+    try:
+        for it in range(1, args.iterations + 1):
+            obs, info, running, resetting = iteration(args, envs, policy, rng, obs, info, running, resetting,
+                                                      finished)
+            recent = np.mean(finished[-200:]) if finished else 0.0
+            bar.update(it, f"mean score of recent episodes {recent:8.1f}  {time.perf_counter() - start:5.0f} s")
+    except KeyboardInterrupt:
+        raise KeyboardInterrupt(it - 1) from None
+    return it
 
+
+def iteration(args, envs, policy, rng, obs, info, running, resetting, finished):
+    """One iteration: `horizon` steps of every game, then one policy step."""
+    xs, hs, ps, acts, rewards, alive, lives = [], [], [], [], [], [], []
+    for _ in range(args.horizon):
+        x = features(obs)
+        mask = info["action_mask"]
+        h, probs = policy.forward(x, mask)
+        a = sample(probs, rng)
+        live = ~resetting  # a step that only resets a finished game carries no decision
+        obs, reward, terminated, truncated, info = envs.step(a)
+        running += reward
+        ended = terminated | truncated
+        resetting = ended
+        finished.extend(running[ended].tolist())
+        running[ended] = 0
+        xs.append(x); hs.append(h); ps.append(probs); acts.append(a)
+        rewards.append(reward * live)
+        alive.append(live & ~ended)
+        lives.append(live)
+    # Discounted returns within each episode, cut where an episode ended.
+    returns = np.zeros((args.horizon, args.envs))
+    g = np.zeros(args.envs)
+    for t in reversed(range(args.horizon)):
+        g = rewards[t] + args.gamma * g * alive[t]
+        returns[t] = g
+    adv = (returns - returns.mean(axis=1, keepdims=True)) / (returns.std() + 1e-8) * np.array(lives)
+    grads = policy.grads(np.concatenate(xs), np.concatenate(hs), np.concatenate(ps),
+                         np.concatenate(acts), adv.reshape(-1).astype(np.float32))
+    policy.adam(grads, args.lr)
+    return obs, info, running, resetting
+
+
+def evaluate_both(args, policy, trained: int, start: float) -> None:
     eval_rng = np.random.default_rng(args.seed + 1)
 
     def random_agent(obs, mask):
@@ -166,11 +197,12 @@ def main() -> None:
     seed = 10_000 + args.seed
     random_score = evaluate(random_agent, args.eval_episodes, seed, args.max_pairs)
     trained_score = evaluate(trained_agent, args.eval_episodes, seed, args.max_pairs)
-    print(f"mean score per episode over {args.eval_episodes} episodes of at most {args.max_pairs} pairs:")
+    print(f"after {trained} iterations, mean score per episode over {args.eval_episodes} episodes "
+          f"of at most {args.max_pairs} pairs:")
     print(f"  random legal agent: {random_score:9.1f}")
     print(f"  trained policy:     {trained_score:9.1f}  ({trained_score / max(random_score, 1e-9):.1f}x)")
     print(f"total time {time.perf_counter() - start:.0f} s")
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

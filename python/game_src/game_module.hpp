@@ -40,6 +40,7 @@ void add_numpy_obs(PyObject* module);
 void add_selfplay(PyObject* module);
 void add_vector_env(PyObject* module);
 void add_beam_bot(PyObject* module);
+void add_match(PyObject* module);
 
 }  // namespace tavik::py
 
@@ -59,6 +60,10 @@ std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std
 // PySequence_Fast gives them; TypeError(`message`) for anything without one:
 // an endless iterable (a PairSequence, say) would be read until memory ran out.
 Ref sized_items(PyObject* o, const char* message);
+// As sized_items, but always a tuple of its own: reading an item may run
+// Python code (`__index__`, a finalizer the collector starts) that empties the
+// caller's list, and the items read must stay alive and in place.
+Ref owned_items(PyObject* o, const char* message);
 
 // The truth of an argument; its own error when its __bool__ raises.
 bool truth_argument(PyObject* o);

@@ -28,6 +28,7 @@ PyMODINIT_FUNC PyInit__native() {
         add_selfplay(module.get());
         add_vector_env(module.get());
         add_beam_bot(module.get());
+        add_match(module.get());
         return module.release();
     });
 }

@@ -131,12 +131,22 @@ PyObject* label_fields(PyObject*, CallArgs args) {
     });
 }
 
+// game_seed(seed, game) -> the seed of game `game` of run `seed`, the one its Game is made with.
+PyObject* game_seed(PyObject*, CallArgs args) {
+    return entry([&] {
+        auto [seed, game] = parse(args, "game_seed()", "seed", "game");
+        return to_py(selfplay::game_seed(int_argument(seed, "game_seed()", "seed", 0, UINT64_MAX),
+                                         int_argument(game, "game_seed()", "game", 0, UINT64_MAX)));
+    });
+}
+
 }  // namespace
 
 void add_selfplay(PyObject* module) {
     static PyMethodDef functions[] = {
         method<play_games>("play_games"),
         method<label_fields>("label_fields"),
+        method<game_seed>("game_seed"),
         END_METHODS,
     };
     add_functions(module, functions);

@@ -78,6 +78,25 @@ Ref sized_items(PyObject* o, const char* message) {
     return Ref::steal(PySequence_Fast(o, message));
 }
 
+Ref owned_items(PyObject* o, const char* message) {
+    if (PyTuple_Check(o)) return Ref::borrow(o);  // cannot change under us
+    if (!PyList_Check(o)) {
+        // Any other sequence is read into a tuple only we hold.
+        if (PyObject_Length(o) < 0) {
+            PyErr_Clear();
+            raise(PyExc_TypeError, message);
+        }
+        return Ref::steal(PySequence_Tuple(o));
+    }
+    // Not PyList_AsTuple: it reads the list's size before allocating, and the
+    // allocation may start the collector, whose finalizers may empty the list.
+    const Py_ssize_t n = PyList_GET_SIZE(o);
+    Ref items = Ref::steal(PyTuple_New(n));
+    if (PyList_GET_SIZE(o) != n) raise(PyExc_ValueError, "the list changed size while it was read");
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(items.get(), i, Py_NewRef(PyList_GET_ITEM(o, i)));
+    return items;
+}
+
 void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,
                          PyObject** out) {
     const std::size_t count = names.size();

@@ -11,6 +11,7 @@ import tavik
 
 distributed = pytest.importorskip("distributed")
 dataset = pytest.importorskip("tavik_game.dataset")
+from tavik_game.dataset import cluster  # noqa: E402
 
 
 @pytest.fixture(scope="module")
@@ -107,7 +108,7 @@ def test_labels_match_the_python_search(reference):
 
     out, _ = reference
     table = pq.read_table(out / "part-00001.parquet")
-    fields = table.column("field").combine_chunks().flatten().to_numpy().reshape(-1, 14, 6)
+    fields = dataset.fields_of(table)
     labels = list(zip(table.column("label_score").to_pylist(), table.column("label_chain").to_pylist()))
     picks = range(0, len(labels), 7)
     assert [labels[i] for i in picks] == [_reference(from_numpy(fields[i]), 1) for i in picks]
@@ -191,8 +192,10 @@ def test_a_rerun_makes_only_missing_or_damaged_shards(reference, tmp_path):
         (dict(games=0), ValueError, "games must be from 1"),
         (dict(seed=-1), ValueError, "seed must be from 0"),
         (dict(seed=1.5), TypeError, "seed must be an int"),
-        (dict(bot="beam"), ValueError, "bot must be"),
-        (dict(bot="beam:0"), ValueError, "bot must be"),
+        (dict(bot="beam:0"), ValueError, "width of bot 'beam:0' must be from 1"),
+        (dict(bot="beam:\u0663"), ValueError, "bot must be"),  # an Arabic-Indic three
+        (dict(bot="beam:1\udcff"), ValueError, "bot must be"),
+        (dict(bot="beam:4,depth=2"), ValueError, "name it beam:WIDTH"),
         (dict(bot="minimax"), ValueError, "bot must be"),
         (dict(label_depth=0), ValueError, "label_depth must be from 1"),
         (dict(max_turns=0), ValueError, "max_turns must be from 1"),
@@ -247,9 +250,10 @@ def test_command_writes_the_dataset_and_the_report(tmp_path):
         cwd=tmp_path,
     )  # fmt: skip
     assert done.returncode == 0, done.stderr
-    assert "positions in 1 shards" in done.stdout
+    assert "positions in 1 shard in" in done.stdout
     page = (tmp_path / "report.html").read_text()
-    assert page.count("<svg") == 2 and "positions/s" in page and "background-color" in page  # a drawn field
+    assert page.count("<svg") == 2 and "positions/s" in page and "games (log scale)" in page
+    assert 1 <= page.count('class="field"') <= 4 and "in 1 shard;" in page
     bad = _command("--games", "4", "--seed", "3", "--out", "data", "--bot", "greedy", cwd=tmp_path)
     assert bad.returncode == 2 and "other arguments (bot 'random' != 'greedy')" in bad.stderr
 
@@ -270,7 +274,7 @@ def test_games_play_the_same_whatever_the_batch(bot, width):
 @pytest.mark.parametrize("shards, workers", [(1, 1), (20, 1), (20, 2), (64, 2), (3, 8), (200, 8), (1000, 3)])
 def test_tasks_take_every_shard_once_and_shrink_to_single_shards(shards, workers):
     todo = list(range(0, 2 * shards, 2))  # the missing shards of a rerun need not be consecutive
-    batches = dataset._batches(todo, workers)
+    batches = cluster.batches(todo, workers)
     assert [k for b in batches for k in b] == todo
     sizes = [len(b) for b in batches]
     assert sizes == sorted(sizes, reverse=True) and sizes[-1] == 1

@@ -8,6 +8,7 @@ as it was; a game never holds a state the rules forbid; the interpreter survives
 from __future__ import annotations
 
 import copy
+import gc
 import os
 import pickle
 
@@ -299,3 +300,78 @@ def test_an_endless_sequence_is_refused_not_read(name, call):
     # PairSequence indexes without end, so reading it as a list would fill the memory.
     with pytest.raises(TypeError):
         call(tg.PairSequence(1))
+
+
+class ClearsOnIndex:
+    """An int whose conversion empties the list it sits in."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __index__(self):
+        self.items.clear()
+        return 1
+
+
+class GrowsOnIndex(ClearsOnIndex):
+    """An int whose conversion makes its list move to a larger block."""
+
+    def __index__(self):
+        self.items.extend(range(10_000))
+        return 1
+
+
+def _collector_clears(items):
+    """A cycle whose finalizer empties `items` at the next collection, and a collector that runs
+    at every allocation; the caller restores the threshold."""
+
+    class Trap:
+        def __del__(self):
+            items.clear()
+
+    trap = Trap()
+    trap.self = trap
+    del trap
+    gc.set_threshold(1)
+
+
+def _vector_sequence_entries():
+    """Every vector-env native entry that reads a sequence, as a call of that sequence."""
+    if numpy is None:
+        return []
+    try:
+        from tavik_game.envs import TokopuyoVectorEnv, _Buffers
+    except ImportError:  # no gymnasium
+        return []
+
+    def construct(seq):
+        b = _Buffers(4, 4, 3)
+        tg._native._VectorGame(4, 4, 3, 0, 1, True, seq, b.field, b.pairs, b.mask, b.reward, b.terminated,
+                               b.truncated, b.illegal, b.chain)
+
+    def reset(seq):
+        TokopuyoVectorEnv(4, threads=1)._core.reset(seq)
+
+    return [("_VectorGame()", construct), ("_VectorGame.reset", reset)]
+
+
+@pytest.mark.parametrize("mutation", ["clears on __index__", "grows on __index__", "finalizer clears"])
+@pytest.mark.parametrize("name, call", _vector_sequence_entries(), ids=lambda v: v if isinstance(v, str) else "")
+def test_vector_entries_read_a_sequence_that_changes_under_them_safely(name, call, mutation):
+    seq: list = []
+    if mutation == "clears on __index__":
+        seq += [ClearsOnIndex(seq), 2, 3, 4]
+    elif mutation == "grows on __index__":
+        seq += [GrowsOnIndex(seq), 2, 3, 4]
+    else:
+        seq += [1, 2, 3, 4]
+    threshold = gc.get_threshold()
+    try:
+        if mutation == "finalizer clears":
+            _collector_clears(seq)
+        call(seq)
+    except ALLOWED:
+        pass
+    finally:
+        gc.set_threshold(*threshold)
+        gc.collect()

@@ -11,7 +11,7 @@ import pytest
 tg = pytest.importorskip("tavik_game")
 from tavik_game.__main__ import main  # noqa: E402
 
-BOTS = ["greedy", "random"] + (["beam"] if hasattr(tg, "BeamBot") else [])
+BOTS = ["greedy", "random", "beam:4"]
 
 
 def figures(text):
@@ -21,7 +21,7 @@ def figures(text):
 @pytest.mark.parametrize("bot", BOTS)
 def test_play_reports_the_games_and_writes_their_replay(tmp_path, capsys, bot):
     page = tmp_path / "replay.html"
-    args = ["play", "--games", "2", "--pairs", "6", "--seed", "7", "--bot", bot, "--beam", "4", "--html", str(page)]
+    args = ["play", "--games", "2", "--pairs", "6", "--seed", "7", "--bot", bot, "--html", str(page)]
     assert main(args) == 0
     out, err = capsys.readouterr()
     shown = figures(out)
@@ -49,7 +49,10 @@ def test_play_reports_the_games_and_writes_their_replay(tmp_path, capsys, bot):
     (["--seed", "-1"], "--seed must be from 0"),
     (["--threads", "0"], "--threads must be from 1"),
     (["--colours", "5"], "--colours: invalid choice"),
-    (["--bot", "smart"], "--bot: invalid choice"),
+    (["--bot", "smart"], "--bot: bot must be random, greedy, or beam"),
+    (["--bot", "beam:\u0663"], "--bot: bot must be"),
+    (["--bot", "beam:4,width=3"], "options are depth=D and threads=T"),
+    (["--bot", "greedy", "--beam", "4"], "--beam only apply to the beam bot"),
 ])
 def test_bad_values_are_refused_with_the_option_named(capsys, bad, says):
     with pytest.raises(SystemExit) as exit_:
@@ -79,8 +82,10 @@ def test_the_module_runs_as_a_command(tmp_path):
 def test_ctrl_c_still_reports_and_writes_the_games_played(tmp_path, capsys, monkeypatch):
     import tavik_game.__main__ as command
 
-    def stops_at_the_eighth_move(seed):
-        play = command.greedy_bot()
+    make_bot = command.make_bot
+
+    def stops_at_the_eighth_move(spec, seed):
+        play = make_bot(spec, seed)
         calls = []
 
         def choose(game):
@@ -91,7 +96,7 @@ def test_ctrl_c_still_reports_and_writes_the_games_played(tmp_path, capsys, monk
 
         return choose
 
-    monkeypatch.setattr(command, "random_bot", stops_at_the_eighth_move)
+    monkeypatch.setattr(command, "make_bot", stops_at_the_eighth_move)
     page = tmp_path / "r.html"
     assert main(["play", "--games", "3", "--pairs", "5", "--bot", "random", "--html", str(page)]) == 130
     shown = figures(capsys.readouterr().out)

@@ -9,9 +9,13 @@ import tavik as _tavik  # noqa: F401  (imported first: its import checks the pro
 
 from ._native import (
     BeamBot,
+    Event,
     Game,
+    Match,
     Move,
     PairSequence,
+    Player,
+    VersusRules,
     best_find,
     drop_ojama,
     expand,
@@ -20,14 +24,20 @@ from ._native import (
     legal_hands,
     legal_mask,
     ojama_from_score,
+    placement_frames,
+    settle_frames,
 )
 from .arrays import from_numpy, observe, to_numpy
 
 __all__ = [
     "BeamBot",
+    "Event",
     "Game",
+    "Match",
     "Move",
     "PairSequence",
+    "Player",
+    "VersusRules",
     "best_find",
     "drop_ojama",
     "expand",
@@ -38,5 +48,7 @@ __all__ = [
     "legal_mask",
     "observe",
     "ojama_from_score",
+    "placement_frames",
+    "settle_frames",
     "to_numpy",
 ]

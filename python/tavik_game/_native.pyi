@@ -25,7 +25,7 @@ from typing import Any, ClassVar, final
 
 import tavik
 
-__all__ = ["Game", "Move", "PairSequence", "BeamBot"]
+__all__ = ["Game", "Move", "PairSequence", "BeamBot", "VersusRules", "Event", "Player", "Match"]
 
 # ---------------------------------------------------------------- rules of a field
 
@@ -239,6 +239,272 @@ class BeamBot:
         Releases the interpreter lock while it searches. ValueError when the game is over or
         shows fewer pairs than `depth`; TypeError for anything but a Game."""
 
+# ---------------------------------------------------------------- the two-player match
+
+@final
+class VersusRules:
+    """The numbers of a two-player match (Tsu's by default).
+
+    target_points: points per ojama before margin time, 1 to 2**32 - 1; margin_time: seconds
+    of match clock after which the target starts falling (None: never), 0 to 10**6, counted
+    as the first frame at or after margin_time * 60; all_clear_bonus: points added to the
+    score by a link that leaves the field empty, 0 to 2**32 - 1; max_ojama_drop: most ojama
+    falling at once, 1 to 30 (the rest wait for the next turn)."""
+
+    def __new__(
+        cls, target_points: int = 70, margin_time: float | None = 96.0, all_clear_bonus: int = 2100,
+        max_ojama_drop: int = 30,
+    ) -> VersusRules:
+        """ValueError for a number outside its range, TypeError for one of the wrong type."""
+    @property
+    def target_points(self) -> int:
+        """Points per ojama before margin time."""
+    @property
+    def margin_time(self) -> float | None:
+        """Seconds before the target starts falling; None: it never falls."""
+    @property
+    def all_clear_bonus(self) -> int:
+        """Points an all clear adds to the score (sent with the next chain)."""
+    @property
+    def max_ojama_drop(self) -> int:
+        """Most ojama that fall on one turn."""
+    def target_at(self, frame: int) -> int:
+        """The target points at match frame `frame` (60 frames a second, from 0).
+
+        From the margin frame on, and every 960 frames (16 s) after it, the target changes:
+        first to target_points * 3 // 4, then each time to half the value before the last
+        change (floored), stopping at 1 or after 14 changes. With 70: 70, 52, 35, 26, 17,
+        13, 8, 6, 4, 3, 2, 1 at 96, 112, 128, ... s."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when every number is equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when every number is equal."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as VersusRules(target_points, margin_time, all_clear_bonus, max_ojama_drop)."""
+
+def placement_frames(field: tavik.Field, hand: tavik.Hand) -> int:
+    """Frames from the decision to the pair's grounding when `hand` is played on `field`.
+
+    [0, 4, 6, 8, 10, 12][|axis column - 2|] to move sideways, then, with FAST[n] = 2 n,
+    DROP = [0, 10, 16, 22, 24, 28, 32, 34, 36, 40, 42, 44, 46, 48, 50, 52] and h the height of
+    a column (its puyos in rows 2 to 13): top FAST[12 - h] + 20; bottom FAST[max(6, 11 - h)]
+    + 20 (h of the axis column); sideways FAST[max(3, 12 - h)] + 20 with h the higher of the
+    two columns, plus DROP[difference] + 20 when the heights differ. A column of height 12
+    costs 6 frames in place of its FAST term. ValueError for a hand the field does not allow."""
+
+def settle_frames(field: tavik.Field) -> int:
+    """Frames of the chain a just-placed field fires (0 when nothing vanishes).
+
+    Each link lasts 50 frames, plus FAST[largest fall in rows] + 20 when anything falls after
+    it vanished."""
+
+@final
+class Event:
+    """One thing that happened in a Match, at a frame, to a player. Immutable.
+
+    kind and its numbers (also attributes of the event, and the items of `data`, in this order):
+
+    place       hand (a tavik.Hand), frames: the decision; frames until the pair grounds
+    link        chain (1 first), score (the link's points), sent (ojama the link produces):
+                at the link's start (link 1 at the grounding frame)
+    all_clear   bonus: the link that emptied the field added it to the score (same frame)
+    offset      sent, cancel_pending, cancel_fixed, to_opponent: the exchange of a link's
+                ojama, when it sent any: first against the sender's own pending ojama, then its
+                fixed ones, the rest to the opponent's pending (after the frame's other events)
+    chain_end   chain (links), fixed (the opponent's pending ojama that became fixed): the
+                pass that vanishes nothing
+    garbage     dropped (landed), lost (found their column full), remaining (fixed ojama left
+                waiting): the frame the ojama start falling
+    lose        (none): the turn settled with column 2, row 2 taken
+
+    Within one frame player 0's events come first, then player 1's, then the offsets (player
+    0's exchange first)."""
+
+    def __new__(cls, frame: int, player: int, kind: str, data: dict[str, Any] | None = None) -> Event:
+        """An event from its parts; `data` must hold exactly the kind's numbers (ValueError)."""
+    @property
+    def frame(self) -> int:
+        """Match frame of the event."""
+    @property
+    def player(self) -> int:
+        """0 or 1."""
+    @property
+    def kind(self) -> str:
+        """One of place, link, all_clear, offset, chain_end, garbage, lose."""
+    @property
+    def data(self) -> dict[str, Any]:
+        """The kind's numbers by name (a tavik.Hand for `hand`), a new dict each time."""
+    # The kinds' numbers: each raises AttributeError on an event whose kind lacks it.
+    @property
+    def hand(self) -> tavik.Hand:
+        """place: the hand decided."""
+    @property
+    def frames(self) -> int:
+        """place: frames from the decision to the grounding."""
+    @property
+    def chain(self) -> int:
+        """link: the link's number (1 first); chain_end: the chain's links."""
+    @property
+    def score(self) -> int:
+        """link: the link's points (an all-clear bonus not included)."""
+    @property
+    def sent(self) -> int:
+        """link: ojama the link produces; offset: ojama exchanged."""
+    @property
+    def bonus(self) -> int:
+        """all_clear: points added to the score."""
+    @property
+    def cancel_pending(self) -> int:
+        """offset: the sender's own pending ojama cancelled."""
+    @property
+    def cancel_fixed(self) -> int:
+        """offset: the sender's own fixed ojama cancelled."""
+    @property
+    def to_opponent(self) -> int:
+        """offset: ojama added to the opponent's pending ojama."""
+    @property
+    def fixed(self) -> int:
+        """chain_end: the opponent's pending ojama that became fixed."""
+    @property
+    def dropped(self) -> int:
+        """garbage: ojama that landed."""
+    @property
+    def lost(self) -> int:
+        """garbage: ojama that found their column full."""
+    @property
+    def remaining(self) -> int:
+        """garbage: fixed ojama left waiting for the next turn."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when frame, player, kind and numbers are equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when frame, player, kind and numbers are equal."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as Event(frame, player, kind, data)."""
+
+@final
+class Player:
+    """A snapshot of one side of a Match (changing the match does not change it)."""
+
+    @property
+    def field(self) -> tavik.Field:
+        """The field (a copy). A falling pair appears when it grounds."""
+    @property
+    def pairs(self) -> list[tavik.Pair]:
+        """The `visible` pairs this player sees: its current pair first."""
+    @property
+    def turn(self) -> int:
+        """Pairs it has played (decisions made)."""
+    @property
+    def score(self) -> int:
+        """Points of every link so far, all-clear bonuses included."""
+    @property
+    def consumed(self) -> int:
+        """Part of the score already turned into ojama."""
+    @property
+    def pending_ojama(self) -> int:
+        """Ojama announced against this player, not yet fixed (they can still be offset)."""
+    @property
+    def fixed_ojama(self) -> int:
+        """Ojama that fall on this player when its next turn settles (at most max_ojama_drop
+        at a time)."""
+    @property
+    def next_frame(self) -> int:
+        """Frame of its next decision: the match frame when it is due; while its turn runs,
+        the frame it would decide at if no more ojama became fixed on it."""
+    @property
+    def max_chain(self) -> int:
+        """Longest chain it has fired."""
+    @property
+    def over(self) -> bool:
+        """It lost (its turn settled with column 2, row 2 taken)."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when every number and the field are equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when every number and the field are equal."""
+
+@final
+class Match:
+    """A two-player match, frame by frame: both players receive the same pair sequence.
+
+    A value like a Game: copy.copy(), copy.deepcopy() and pickle give independent matches that
+    play on identically. Time runs in frames (60 a second) from 0, where both players decide
+    their first pair. A turn after a decision: the pair falls (placement_frames), its chain
+    runs link by link (each link scored and its ojama announced at its start, exchanged at the
+    end of that frame), the end of the chain fixes the ojama it sent on the opponent, fixed
+    ojama fall on the player (at most max_ojama_drop), then 12 frames while the next pair
+    enters. play() takes the due players' hands and runs every frame before the next
+    decision: a decision at frame t sees everything up to the end of frame t - 1."""
+
+    def __new__(
+        cls, seed: int = 0, colours: int = 4, visible: int = 3, rules: VersusRules | None = None,
+        fields: Sequence[tavik.Field] | None = None,
+    ) -> Match:
+        """seed in [0, 2**64) (pairs and garbage columns), colours 3 or 4, visible 1 to 64,
+        rules VersusRules() when None; fields: the two starting fields (empty when None),
+        each settled, with no group to vanish and not lost (ValueError), tavik.Fields
+        (TypeError)."""
+    @property
+    def frame(self) -> int:
+        """The frame of the next decision (the match clock)."""
+    @property
+    def seed(self) -> int:
+        """The match's seed."""
+    @property
+    def colours(self) -> int:
+        """Colours of the pair sequence: 3 or 4."""
+    @property
+    def visible(self) -> int:
+        """Pairs each player sees."""
+    @property
+    def rules(self) -> VersusRules:
+        """The match's rules."""
+    @property
+    def sequence(self) -> PairSequence:
+        """The pair sequence both players draw from."""
+    @property
+    def players(self) -> tuple[Player, Player]:
+        """Snapshots of both players now."""
+    @property
+    def over(self) -> bool:
+        """A player lost (or both at once)."""
+    @property
+    def winner(self) -> int | None:
+        """0 or 1 once the other lost; None while running and after a draw."""
+    @property
+    def events(self) -> list[Event]:
+        """Every event so far, in order (a new list each time)."""
+    def due(self) -> tuple[int, ...]:
+        """The players deciding at `frame`: (0,), (1,) or (0, 1); () once the match is over."""
+    def legal_mask(self, player: int) -> int:
+        """Bit i set when Hand.enumerate()[i] is legal for `player` now; 0 unless it is due."""
+    def legal_hands(self, player: int) -> list[tavik.Hand]:
+        """The legal hands of `player` now, in Hand.enumerate() order; empty unless it is due."""
+    def play(self, hands: dict[int, tavik.Hand]) -> list[Event]:
+        """Play a hand for each due player (exactly those) and run to the next decision.
+
+        Returns the events this call produced (the decisions' place events first). ValueError
+        for a missing or extra player, an illegal hand or a finished match, TypeError for a
+        non-dict, a non-int key or a non-Hand; the match is unchanged then."""
+    def game(self, player: int) -> Game:
+        """Player `player`'s side as a one-player Game (its field, the shared sequence at its
+        turn, its score and max_chain), so a one-player bot can choose its hand."""
+    def copy(self) -> Match:
+        """An independent copy of the match."""
+    def __copy__(self) -> Match:
+        """An independent copy of the match."""
+    def __deepcopy__(self, memo: object, /) -> Match:
+        """An independent copy of the match (a match holds no Python objects)."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles as a Match rebuilt from its seed, settings and the hands played so far."""
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __eq__(self, other: object, /) -> bool:
+        """Equal when settings, players, clock and events are equal."""
+    def __ne__(self, other: object, /) -> bool:
+        """Equal when settings, players, clock and events are equal."""
+
 # ---------------------------------------------------------------- many games at once
 # Private: the native half of tavik_game.envs (TokopuyoEnv, TokopuyoVectorEnv).
 
@@ -304,6 +570,10 @@ def play_games(
     (n, 2 * visible), hand (index in Hand.enumerate order), move_chain,
     move_score, label_score, label_chain (best find_chain_recursive(label_depth)),
     game_score and game_turns. A game plays the same in any batch."""
+
+def game_seed(seed: int, game: int) -> int:
+    """The seed of game `game` of self-play run `seed`: ``Game(seed=game_seed(seed, g))`` deals
+    what play_games dealt that game."""
 
 def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
     """Writes score, chain of each field's best find_chain_recursive(depth) find

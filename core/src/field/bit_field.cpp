@@ -276,6 +276,19 @@ ChainStepResult BitField::step_chain(std::uint64_t num_chain) {
     return step;
 }
 
+BitField::Link BitField::step_link(std::uint64_t num_chain) {
+    FieldPlanes p = planes();
+    VanishedGroups groups;
+    vanish_planes(p, groups);
+    if (groups.empty()) return {};
+    // Every hole lies under its column's top puyo, which falls past all of
+    // them: the column's largest fall is its hole count.
+    const Plane holes = holes_under_tops(p);
+    drop_planes(p, holes);
+    set_planes(p);
+    return {true, groups.score(num_chain), holes.largest_lane_count()};
+}
+
 template <class Recorder>
 void BitField::chain_recorded(Recorder& recorder) {
     FieldPlanes p = planes();

@@ -67,6 +67,15 @@ public:
     ChainResult chain();
     ChainScore chain_score();
     ChainStepResult step_chain(std::uint64_t num_chain);
+    // One pass of a chain for callers that time its links: vanish, score as
+    // link `num_chain`, drop. `largest_fall` is the most rows a puyo fell;
+    // nothing vanished leaves the field as it was and returns all zeros.
+    struct Link {
+        bool vanished = false;
+        std::uint64_t score = 0;
+        unsigned largest_fall = 0;
+    };
+    Link step_link(std::uint64_t num_chain);
     ConnectionList get_vanishable_connections() const;
     // Settled, with no group to vanish, on a whole floor with no WALL among the
     // cells: chain() would end at once, and cells taken out let the rest fall

@@ -4,6 +4,7 @@
 // operation masked so that no bit crosses from one 16-bit lane into the next.
 // Plain C++: it builds for any 64-bit target and leaves vectorising to the
 // compiler.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -117,6 +118,14 @@ public:
     unsigned columns() const { return occupied_lanes(low_) | occupied_lanes(high_) << 4; }
     bool intersects(Plane o) const { return !(*this & o).is_empty(); }
     bool is_subset_of(Plane o) const { return and_not(o).is_empty(); }
+
+    // The most members any one lane holds.
+    unsigned largest_lane_count() const {
+        unsigned most = 0;
+        for (const std::uint64_t c : {lanes::counts(low_), lanes::counts(high_)})
+            for (unsigned k = 0; k < 4; ++k) most = std::max(most, static_cast<unsigned>(c >> (16 * k) & 0x1F));
+        return most;
+    }
 
     // Each lane's bits from the floor up to and including its highest member.
     Plane filled_below_top() const { return Plane(fill_down(low_), fill_down(high_)); }

@@ -83,6 +83,15 @@ public:
     bool intersects(Plane o) const { return !_mm_testz_si128(v_, o.v_); }
     bool is_subset_of(Plane o) const { return _mm_testc_si128(o.v_, v_); }
 
+    // The most members any one lane holds.
+    unsigned largest_lane_count() const {
+        const __m128i bytes = byte_popcounts();
+        const __m128i lanes = _mm_add_epi16(_mm_and_si128(bytes, _mm_set1_epi16(0xFF)), _mm_srli_epi16(bytes, 8));
+        // minpos finds the smallest of eight: the largest count is the smallest complement.
+        const __m128i complement = _mm_sub_epi16(_mm_set1_epi16(16), lanes);
+        return 16 - static_cast<unsigned>(_mm_extract_epi16(_mm_minpos_epu16(complement), 0));
+    }
+
     // Each lane's bits from the floor up to and including its highest member.
     Plane filled_below_top() const {
         __m128i v = _mm_or_si128(v_, _mm_srli_epi16(v_, 1));

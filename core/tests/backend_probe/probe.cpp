@@ -73,6 +73,7 @@ backend_probe::Log plane_log(const backend_probe::PlaneInput& input) {
         if (!p.is_empty()) add_plane(log, n + ".flood_fill", p.lowest_seed().flood_fill(p));
         log.add(n + ".columns", p.columns());
         log.add(n + ".popcount", p.popcount());
+        log.add(n + ".largest_lane_count", p.largest_lane_count());
         log.add(n + ".is_empty", p.is_empty());
         const auto bytes = p.bytes();
         add_plane(log, n + ".from_bytes", Plane::from_bytes(bytes));
