@@ -343,3 +343,66 @@ TEST(BeamBotTest, PotentialIsTheBestScoreOfTheReachableExtensions) {
     }
     EXPECT_GT(chained, 50);  // long chains were among the finds
 }
+
+namespace {
+
+// The hands a lookahead bot plays over `moves` moves of game `seed` with 2 visible pairs.
+std::vector<Hand> lookahead_hands(unsigned threads, std::uint64_t seed, int moves, std::uint64_t bot_seed = 5) {
+    const BeamBot bot(8, 2, threads, BotWeights::tuned(), Lookahead{3, 4, 6, bot_seed, 20000});
+    Game g(seed, 4, 2);
+    std::vector<Hand> out;
+    for (int i = 0; i < moves && !g.over(); ++i) {
+        out.push_back(bot.choose(g));
+        if (!g.play(out.back())) ADD_FAILURE() << "illegal hand " << out.back().display() << " at move " << i;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(LookaheadTest, ChoosesTheSameHandsWhateverTheThreads) {
+    const std::vector<Hand> alone = lookahead_hands(1, 4, 25);
+    EXPECT_EQ(lookahead_hands(2, 4, 25), alone);
+    EXPECT_EQ(lookahead_hands(3, 4, 25), alone);
+    // The guesses come from the bot's seed: another seed plans otherwise somewhere.
+    EXPECT_NE(lookahead_hands(1, 4, 25, 6), alone);
+}
+
+TEST(LookaheadTest, AnalyseRanksThePlainSearchsChoiceFirst) {
+    for (std::uint64_t seed : {3u, 8u}) {
+        Game g(seed);
+        const BeamBot bot(6, 3, 1);
+        for (int move = 0; move < 30 && !g.over(); ++move) {
+            SearchStats stats;
+            const std::vector<HandValue> ranked = bot.analyse(g, &stats);
+            const Hand h = bot.choose(g);
+            ASSERT_FALSE(ranked.empty());
+            ASSERT_EQ(Hand::enumerate()[ranked[0].hand], h) << "seed " << seed << ", move " << move;
+            for (std::size_t k = 1; k < ranked.size(); ++k) ASSERT_GE(ranked[k - 1].value, ranked[k].value);
+            EXPECT_EQ(stats.levels, 3u);
+            EXPECT_GT(stats.nodes, stats.merged);
+            ASSERT_TRUE(g.play(h));
+        }
+    }
+}
+
+TEST(LookaheadTest, ARipeChainEndsItsPathAtItsScore) {
+    // Only red pairs: a red beside column 2 fires a two-chain, which a bot
+    // with that fire score takes as a final value in every queue.
+    const BitField f = field({" B    ", "BR    ", "BR    ", "BR    "});
+    const Game g = Game::from_parts(PairSequence(0, 1), 2, rules::ALL_CLEAR_BONUS, f, 0, 0, 0, false, 0);
+    std::uint64_t best = 0;
+    for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
+        if (!(g.legal_mask() >> i & 1)) continue;
+        Game trial = g;
+        best = std::max(best, trial.play_legal(Hand::enumerate()[i]).score);
+    }
+    ASSERT_GE(best, 420u);
+    const BeamBot bot(8, 2, 1, BotWeights::tuned(), Lookahead{2, 3, 8, 1, best});
+    SearchStats stats;
+    const std::vector<HandValue> ranked = bot.analyse(g, &stats);
+    ASSERT_FALSE(ranked.empty());
+    EXPECT_GE(ranked[0].value, static_cast<double>(best));
+    EXPECT_GT(stats.fired, 0u);
+    EXPECT_EQ(stats.levels, 5u);
+}

@@ -61,6 +61,36 @@ TEST(ObservationTest, TypeNumbersCoverAllFourteenRows) {
     }
 }
 
+TEST(ObservationTest, OneHotPlanesFromTypeNumbersMatchThoseFromTheField) {
+    std::mt19937_64 rng(13);
+    for (unsigned colours : {3u, 4u}) {
+        for (int n = 0; n < 200; ++n) {
+            const BitField f = random_field(rng);
+            std::array<std::uint8_t, observation::ALL_ROWS * observation::COLUMNS> types;
+            observation::write_types(f, types.data());
+            ASSERT_TRUE(observation::valid_types(types.data()));
+            std::vector<std::uint8_t> expected(observation::field_bytes(colours));
+            std::vector<std::uint8_t> out(observation::field_bytes(colours) + 1, 0xAA);
+            observation::write_field(f, colours, expected.data());
+            observation::write_field_from_types(types.data(), colours, out.data());
+            ASSERT_EQ(out.back(), 0xAA);
+            out.pop_back();
+            ASSERT_EQ(out, expected);
+        }
+    }
+}
+
+TEST(ObservationTest, TypeNumbersAboveSevenAreNotValidInAnyCell) {
+    std::array<std::uint8_t, observation::ALL_ROWS * observation::COLUMNS> types{};
+    EXPECT_TRUE(observation::valid_types(types.data()));
+    for (std::size_t i : {std::size_t{0}, std::size_t{41}, types.size() - 1}) {
+        types[i] = 8;
+        EXPECT_FALSE(observation::valid_types(types.data())) << i;
+        types[i] = 7;
+        EXPECT_TRUE(observation::valid_types(types.data())) << i;
+    }
+}
+
 TEST(ObservationTest, PairPlanesPutTheChildFirstAndDropColoursBeyondTheCount) {
     std::array<std::uint8_t, 8> out;
     out.fill(9);

@@ -145,6 +145,8 @@ PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_
 
 Py_ssize_t element_size(Element element) { return info(element).size; }
 
+const char* element_name(Element element) { return info(element).name; }
+
 bool still_view_of(PyObject* array, Element element, std::span<const Py_ssize_t> shape, const void* data) {
     Py_buffer view;
     if (PyObject_GetBuffer(array, &view, PyBUF_FORMAT | PyBUF_STRIDES | PyBUF_WRITABLE) != 0) {

@@ -3,6 +3,7 @@
 // build needs no NumPy headers: checked once for element type, shape,
 // C-contiguity and writability, then written as plain memory.
 #include "frame.hpp"
+#include "game/step_table.hpp"
 
 #include <cstddef>
 #include <initializer_list>
@@ -12,9 +13,6 @@
 #include <vector>
 
 namespace tavik::py {
-
-// The element types the batch calls exchange, with their buffer format codes.
-enum class Element { U8, I8, BOOL, I32, I64, F64 };
 
 class ArrayBuffer {
 public:
@@ -54,6 +52,7 @@ PyObject* new_array(PyObject* dims, Element element);
 // `owner` alive.
 PyObject* array_over(PyObject* dims, Element element, PyObject* owner, Py_ssize_t offset);
 Py_ssize_t element_size(Element element);
+const char* element_name(Element element);  // NumPy's name: "int8"
 // Whether `array` still exports the writable C-contiguous view of `element`
 // and `shape` at `data` it was made as: its holder may have reshaped it,
 // changed its dtype or made it read-only. Never raises.

@@ -8,8 +8,6 @@ namespace tavik::py {
 
 namespace {
 
-constexpr std::uint64_t MAX_VISIBLE = 64;
-
 // Equality between two instances of one class; anything else is left to the
 // other operand, and ordering is not defined.
 template <class T>
@@ -131,7 +129,7 @@ PyObject* game_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
                             {"seed", "colours", "visible", "all_clear_bonus"}, a);
         const std::uint64_t seed = int_argument(a[0], "Game()", "seed", 0, UINT64_MAX);
         const std::uint64_t colours = int_argument(a[1], "Game()", "colours", 3, 4);
-        const std::uint64_t visible = int_argument(a[2], "Game()", "visible", 1, MAX_VISIBLE);
+        const std::uint64_t visible = int_argument(a[2], "Game()", "visible", 1, Game::MAX_VISIBLE);
         const std::uint64_t all_clear = int_argument(a[3], "Game()", "all_clear_bonus", 0, UINT32_MAX);
         return new_object(type, Game(seed, static_cast<unsigned>(colours), static_cast<unsigned>(visible), all_clear));
     });

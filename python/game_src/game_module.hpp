@@ -7,6 +7,7 @@
 #include "game/game.hpp"
 
 #include <initializer_list>
+#include <utility>
 
 namespace tavik::py {
 
@@ -64,6 +65,28 @@ Ref sized_items(PyObject* o, const char* message);
 // Python code (`__index__`, a finalizer the collector starts) that empties the
 // caller's list, and the items read must stay alive and in place.
 Ref owned_items(PyObject* o, const char* message);
+
+// The interpreter lock released while this lives, so other Python threads
+// (a Dask worker's heartbeat among them) run; taken back on every exit, a
+// C++ failure unwinding through included. Nothing Python owns may be touched
+// meanwhile. Made LATER, it holds the lock until release().
+class WithoutLock {
+public:
+    enum Later { LATER };
+    WithoutLock() { release(); }
+    explicit WithoutLock(Later) {}
+    ~WithoutLock() { take_back(); }
+    WithoutLock(const WithoutLock&) = delete;
+    WithoutLock& operator=(const WithoutLock&) = delete;
+
+    void release() { state_ = PyEval_SaveThread(); }
+    void take_back() {
+        if (state_) PyEval_RestoreThread(std::exchange(state_, nullptr));
+    }
+
+private:
+    PyThreadState* state_ = nullptr;
+};
 
 // The truth of an argument; its own error when its __bool__ raises.
 bool truth_argument(PyObject* o);

@@ -76,9 +76,12 @@ PyObject* observe_into(PyObject*, CallArgs args) {
         std::vector<BitField> fields;
         fields.reserve(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) fields.push_back(field_of(items[i], "observe()"));
-        Py_BEGIN_ALLOW_THREADS for (std::size_t i = 0; i < fields.size(); ++i)
-            observation::write_field(fields[i], colours, bytes + i * stride);
-        Py_END_ALLOW_THREADS return result.release();
+        {
+            WithoutLock unlocked;
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                observation::write_field(fields[i], colours, bytes + i * stride);
+        }
+        return result.release();
     });
 }
 

@@ -12,47 +12,12 @@ namespace tavik::py {
 
 namespace {
 
-// Runs `work` with the interpreter lock released, so other threads (a Dask
-// worker's heartbeat among them) keep running; a C++ failure is carried over
-// and rethrown once the lock is held again.
-template <class Work>
-void without_lock(Work&& work) {
-    std::exception_ptr failure;
-    PyThreadState* state = PyEval_SaveThread();
-    try {
-        work();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    PyEval_RestoreThread(state);
-    if (failure) std::rethrow_exception(failure);
-}
-
-template <class T>
-struct ElementOf;
-template <>
-struct ElementOf<std::uint8_t> {
-    static constexpr Element value = Element::U8;
-};
-template <>
-struct ElementOf<std::int8_t> {
-    static constexpr Element value = Element::I8;
-};
-template <>
-struct ElementOf<std::int32_t> {
-    static constexpr Element value = Element::I32;
-};
-template <>
-struct ElementOf<std::int64_t> {
-    static constexpr Element value = Element::I64;
-};
-
 // A new (rows, width) array, or (rows,) without a width, filled from `values`.
 template <class T>
 PyObject* column_array(const std::vector<T>& values, Py_ssize_t rows, Py_ssize_t width) {
     const std::vector<Py_ssize_t> shape = width ? std::vector<Py_ssize_t>{rows, width} : std::vector<Py_ssize_t>{rows};
-    Ref array = Ref::steal(new_array(Ref::steal(shape_tuple(shape)).get(), ElementOf<T>::value));
-    ArrayBuffer out(array.get(), "play_games()", ElementOf<T>::value, shape, true);
+    Ref array = Ref::steal(new_array(Ref::steal(shape_tuple(shape)).get(), element_of<T>()));
+    ArrayBuffer out(array.get(), "play_games()", element_of<T>(), shape, true);
     if (!values.empty()) std::memcpy(out.data<T>(), values.data(), values.size() * sizeof(T));
     return array.release();
 }
@@ -81,9 +46,12 @@ PyObject* play_games(PyObject*, CallArgs args) {
         o.beam_width = static_cast<unsigned>(int_argument(width, "play_games()", "beam_width", 0, 1u << 20));
         o.max_turns = int_argument(max_turns, "play_games()", "max_turns", 1, INT32_MAX);
         o.label_depth = int_argument(depth, "play_games()", "label_depth", 1, 16);
-        o.visible = static_cast<unsigned>(int_argument(visible, "play_games()", "visible", 1, 8));
+        o.visible = static_cast<unsigned>(int_argument(visible, "play_games()", "visible", 1, Game::MAX_VISIBLE));
         selfplay::Columns c;
-        without_lock([&] { c = selfplay::play_games(o); });
+        {
+            WithoutLock unlocked;
+            c = selfplay::play_games(o);
+        }
 
         const auto n = static_cast<Py_ssize_t>(c.positions());
         Ref result = Ref::steal(PyDict_New());
@@ -120,13 +88,14 @@ PyObject* label_fields(PyObject*, CallArgs args) {
         for (Py_ssize_t i = 0; i < n; ++i) fields.push_back(field_argument(items[i], "label_fields()"));
         ArrayBuffer out(out_arg, "label_fields(): out", Element::I64, {2 * n}, true);
         std::int64_t* labels = out.data<std::int64_t>();
-        without_lock([&] {
+        {
+            WithoutLock unlocked;
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 const selfplay::Label l = selfplay::label(fields[i], depth);
                 labels[2 * i] = static_cast<std::int64_t>(l.score);
                 labels[2 * i + 1] = static_cast<std::int64_t>(l.chain);
             }
-        });
+        }
         return py_none();
     });
 }

@@ -17,6 +17,8 @@ from tavik_game._cli import BotSpec, greedy_bot, parse_bot
         ("beam:7", BotSpec("beam", 7)),
         ("beam:100,depth=2,threads=4", BotSpec("beam", 100, 2, 4)),
         ("beam:5,threads=2", BotSpec("beam", 5, 3, 2)),
+        ("beam:50,depth=2,queues=4,horizon=8,fire_score=10000",
+         BotSpec("beam", 50, 2, queues=4, horizon=8, fire_score=10000)),
     ],
 )
 def test_bot_names_parse_and_print_back(name, spec):
@@ -39,6 +41,8 @@ def test_bot_names_parse_and_print_back(name, spec):
         "beam:5,depth=0",
         "beam:5,depth=9",
         "beam:5,depth=2,depth=3",
+        "beam:5,queues=1025",
+        "beam:5,horizon=-1",
         "beam:5,width=3",
         "beam:5,",
         "greedy:3",

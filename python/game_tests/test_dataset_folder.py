@@ -144,7 +144,8 @@ def test_a_manifest_that_is_no_manifest_is_refused(tmp_path, text):
         dataset.generate(tmp_path, workers=0, **SMALL)
 
 
-def test_a_full_disk_says_so_and_the_same_command_resumes(made, tmp_path, monkeypatch):
+@pytest.mark.parametrize("where", [[], ["--workers", "2"]])
+def test_a_full_disk_says_so_and_the_same_command_resumes(made, tmp_path, monkeypatch, where):
     out = tmp_path / "out"
     real = manifest.write_atomic
     writes = []
@@ -157,7 +158,7 @@ def test_a_full_disk_says_so_and_the_same_command_resumes(made, tmp_path, monkey
 
     monkeypatch.setattr(manifest, "write_atomic", fills_up)
     code, _, err = cli_run(["--games", "10", "--seed", "7", "--bot", "greedy", "--max-turns", "30",
-                            "--shard-games", "3", "--out", str(out), "--quiet"])  # fmt: skip
+                            "--shard-games", "3", "--out", str(out), "--quiet", *where])  # fmt: skip
     assert code == 1 and "Traceback" not in err
     assert "is full" in err and "2 shards of 4 are complete and kept" in err
     assert "run the same command again" in err
@@ -214,3 +215,29 @@ def test_rows_lead_back_to_their_games(made):
         assert pairs == row["pairs"]
         hands.append(row["hand"])
     assert shards.game_seed(SMALL["seed"], rows[0]["game"]) == rows[0]["game_seed"]
+    replay = dataset.replay_of(rows)
+    per_game = [sum(r["game"] == g for r in rows) for g in sorted({r["game"] for r in rows})]
+    assert [g["moves"] for g in replay.games] == per_game
+    assert [g["score"] for g in replay.games] == [r["game_score"] for r in rows if r["turn"] == 0]
+    with pytest.raises(ValueError, match="must start at turn 0"):
+        dataset.replay_of(rows[1:])
+
+
+def test_the_report_shows_positions_of_different_games_and_an_unfinished_run(made, tmp_path):
+    import re as re_
+
+    page_path = tmp_path / "r.html"
+    dataset.write_report(made, page_path)
+    page = page_path.read_text()
+    games = re_.findall(r"game (\d+), turn", page)
+    assert len(games) == 4 and len(set(games)) == 4
+    assert page.count('class="field"') == 4 and "(log scale)" in page and "incomplete" not in page
+    out = _copy(made, tmp_path / "out")
+    data = json.loads((out / dataset.MANIFEST).read_text())
+    data["shards"][1:] = [None] * 3
+    data["complete"] = False
+    (out / dataset.MANIFEST).write_text(json.dumps(data))
+    dataset.write_report(out, page_path)
+    page = page_path.read_text()
+    rows = data["shards"][0]["rows"]
+    assert f"{rows:,} positions in 4 shards (incomplete" in page and ">1 of 4<" in page

@@ -340,19 +340,14 @@ def _vector_sequence_entries():
     if numpy is None:
         return []
     try:
-        from tavik_game.envs import TokopuyoVectorEnv, _Buffers
+        from tavik_game.envs import TokopuyoVectorEnv
     except ImportError:  # no gymnasium
         return []
-
-    def construct(seq):
-        b = _Buffers(4, 4, 3)
-        tg._native._VectorGame(4, 4, 3, 0, 1, True, seq, b.field, b.pairs, b.mask, b.reward, b.terminated,
-                               b.truncated, b.illegal, b.chain)
-
-    def reset(seq):
-        TokopuyoVectorEnv(4, threads=1)._core.reset(seq)
-
-    return [("_VectorGame()", construct), ("_VectorGame.reset", reset)]
+    return [
+        ("_VectorGame.reset", lambda seq: TokopuyoVectorEnv(4, threads=1)._core.reset(seq, True)),
+        ("_VectorGame.reset own", lambda seq: TokopuyoVectorEnv(4, threads=1)._core.reset(seq, False)),
+        ("TokopuyoVectorEnv.reset", lambda seq: TokopuyoVectorEnv(4, threads=1).reset(seed=seq)),
+    ]
 
 
 @pytest.mark.parametrize("mutation", ["clears on __index__", "grows on __index__", "finalizer clears"])

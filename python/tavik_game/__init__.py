@@ -28,9 +28,12 @@ from ._native import (
     settle_frames,
 )
 from .arrays import from_numpy, observe, to_numpy
+from .bot import BotWeights, Evaluation, evaluate
 
 __all__ = [
     "BeamBot",
+    "BotWeights",
+    "Evaluation",
     "Event",
     "Game",
     "Match",
@@ -40,6 +43,7 @@ __all__ = [
     "VersusRules",
     "best_find",
     "drop_ojama",
+    "evaluate",
     "expand",
     "field_key",
     "from_numpy",

@@ -1,6 +1,7 @@
 """Command line of tavik_game: play seeded games with a bot and write an HTML replay.
 
     python -m tavik_game play --games 20 --pairs 100 --seed 1 --bot beam:100 --html replay.html
+    python -m tavik_game match --p1 beam:100 --p2 greedy --matches 200 --seed 1
 
 Game i uses seed + i, so a run is repeatable and its games can be compared across bots.
 """
@@ -16,6 +17,7 @@ from typing import Optional, Sequence, TextIO
 
 import tavik_game as tg
 
+from . import _endless
 from ._cli import (
     BEAM_DEPTH_MAX,
     BEAM_THREADS_MAX,
@@ -23,6 +25,7 @@ from ._cli import (
     BOT_HELP,
     U64,
     BotSpec,
+    add_progress,
     add_seed,
     bot_type,
     int_in,
@@ -53,7 +56,11 @@ def build_parser() -> argparse.ArgumentParser:
     play.add_argument("--threads", type=int_in("--threads", 1, BEAM_THREADS_MAX), help=argparse.SUPPRESS)
     play.add_argument("--colours", type=int, choices=(3, 4), default=4, help="colours in the pair sequence (4)")
     play.add_argument("--html", metavar="PATH", help="write an HTML replay of every game to PATH")
-    play.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    add_progress(play)
+    _endless.add_parser(commands)
+    from ._match import add_parser as add_match_parser
+
+    add_match_parser(commands)
     return parser
 
 
@@ -162,11 +169,17 @@ def report(out: TextIO, args: argparse.Namespace, bot: str, games: Sequence[tg.G
 def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
+    if args.command == "endless":
+        return _endless.run(args, sys.stdout, sys.stderr)
     try:
-        args.bot = bot_of(args, sys.stderr)
-    except ValueError as e:
-        parser.error(str(e))
-    try:
+        if args.command == "match":
+            from ._match import run as run_match
+
+            return run_match(args, sys.stdout, sys.stderr)
+        try:
+            args.bot = bot_of(args, sys.stderr)
+        except ValueError as e:
+            parser.error(str(e))
         return play(args, sys.stdout, sys.stderr)
     except KeyboardInterrupt:
         sys.stderr.write("\ninterrupted\n")

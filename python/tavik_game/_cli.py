@@ -4,12 +4,14 @@ A bot is named the same way in every command and in code:
 
     random                      a random legal hand
     greedy                      the highest-scoring hand that does not lose; ties at random
-    beam[:WIDTH][,depth=D][,threads=T]
+    beam[:WIDTH][,depth=D][,threads=T][,queues=Q,horizon=H,queue_width=W,seed=N,fire_score=S,pairs=P]
                                 the native beam search (width 100, depth 3, 1 thread unless given),
-                                e.g. beam:100,depth=3,threads=2
+                                e.g. beam:100,depth=3,threads=2; queues > 0 searches H guessed pairs
+                                past the visible ones in Q queues (see BeamBot)
 
-Seeds and workers take the same flags everywhere: ``--seed N`` (default 1) and
-``--workers K`` (default 0: in this process) or ``--scheduler ADDRESS``.
+Seeds, workers and progress take the same flags everywhere: ``--seed N`` (default 1),
+``--workers K`` (default 0: in this process) or ``--scheduler ADDRESS``, and ``--no-progress``
+(or ``--quiet``).
 """
 
 from __future__ import annotations
@@ -27,7 +29,11 @@ BOT_KINDS = ("beam", "greedy", "random")
 BEAM_WIDTH_MAX = 100_000
 BEAM_DEPTH_MAX = 8
 BEAM_THREADS_MAX = 256
-BOT_HELP = "random, greedy, or beam[:WIDTH][,depth=D][,threads=T] (beam alone: beam:100)"
+BOT_HELP = ("random, greedy, or beam[:WIDTH][,depth=D][,threads=T][,queues=Q][,horizon=H][,queue_width=W]"
+            "[,seed=N][,fire_score=S][,pairs=P]")
+# The lookahead options of a beam bot, with their bounds; 0 is each one's default.
+LOOKAHEAD_OPTIONS = {"queues": 1024, "horizon": 128, "queue_width": BEAM_WIDTH_MAX, "seed": U64 - 1,
+                     "fire_score": U64 - 1, "pairs": U64 - 1}
 
 _DIGITS = re.compile(r"[0-9]+")  # str.isdigit() takes '٣' and '³' too
 
@@ -40,6 +46,12 @@ class BotSpec:
     width: int = 100
     depth: int = 3
     threads: int = 1
+    queues: int = 0
+    horizon: int = 0
+    queue_width: int = 0
+    seed: int = 0
+    fire_score: int = 0
+    pairs: int = 0
 
     def __str__(self) -> str:
         if self.kind != "beam":
@@ -49,7 +61,18 @@ class BotSpec:
             text += f",depth={self.depth}"
         if self.threads != 1:
             text += f",threads={self.threads}"
+        for key in LOOKAHEAD_OPTIONS:
+            if getattr(self, key):
+                text += f",{key}={getattr(self, key)}"
         return text
+
+    def beam_bot(self) -> Any:
+        """The BeamBot this spec names (a beam spec)."""
+        from ._native import BeamBot
+
+        return BeamBot(width=self.width, depth=self.depth, threads=self.threads, queues=self.queues,
+                       horizon=self.horizon, queue_width=self.queue_width, seed=self.seed,
+                       fire_score=self.fire_score, pairs=self.pairs)
 
     def describe(self) -> str:
         if self.kind == "greedy":
@@ -57,7 +80,12 @@ class BotSpec:
         if self.kind == "random":
             return "random legal hands"
         threads = "thread" if self.threads == 1 else "threads"
-        return f"beam (width {self.width}, depth {self.depth}, {self.threads} {threads})"
+        text = f"beam (width {self.width}, depth {self.depth}, {self.threads} {threads}"
+        if self.queues:
+            text += (f"; {self.queues} guessed queues of {self.horizon} pairs, width "
+                     f"{self.queue_width or self.width}, seed {self.seed}, fire at {self.fire_score}, "
+                     f"game of {self.pairs} pairs")
+        return text + ")"
 
 
 def _whole(text: str, what: str, low: int, high: int, name: str) -> int:
@@ -84,18 +112,19 @@ def parse_bot(name: object) -> BotSpec:
             raise ValueError(f"bot {kind!r} takes no width or options, got {name!a}")
         return BotSpec(kind)
     width = _whole(width_text, "the width", 1, BEAM_WIDTH_MAX, name) if sep else 100
-    values = {"depth": 3, "threads": 1}
-    highs = {"depth": BEAM_DEPTH_MAX, "threads": BEAM_THREADS_MAX}
+    values = {"depth": 3, "threads": 1, **{key: 0 for key in LOOKAHEAD_OPTIONS}}
+    highs = {"depth": BEAM_DEPTH_MAX, "threads": BEAM_THREADS_MAX, **LOOKAHEAD_OPTIONS}
     seen = set()
     for option in options:
         key, eq, value = option.partition("=")
         if key not in values or not eq:
-            raise ValueError(f"bot {name!a}: options are depth=D and threads=T, got {option!a}")
+            raise ValueError(f"bot {name!a}: options are depth=D and threads=T, and to look ahead "
+                             f"{', '.join(LOOKAHEAD_OPTIONS)}; got {option!a}")
         if key in seen:
             raise ValueError(f"bot {name!a} gives {key} twice")
         seen.add(key)
-        values[key] = _whole(value, key, 1, highs[key], name)
-    return BotSpec("beam", width, values["depth"], values["threads"])
+        values[key] = _whole(value, key, 0 if key in LOOKAHEAD_OPTIONS else 1, highs[key], name)
+    return BotSpec("beam", width, **values)
 
 
 def bot_type(name: str) -> BotSpec:
@@ -123,6 +152,12 @@ def int_in(name: str, low: int, high: Optional[int] = None) -> Callable[[str], i
 
 def add_seed(parser: argparse.ArgumentParser, what: str = "the run's seed") -> None:
     parser.add_argument("--seed", type=int_in("--seed", 0, U64 - 1), default=1, help=f"{what} (1)")
+
+
+def add_progress(parser: argparse.ArgumentParser) -> None:
+    """--no-progress (or --quiet); args.no_progress."""
+    parser.add_argument("--no-progress", "--quiet", dest="no_progress", action="store_true",
+                        help="no progress bar on stderr")
 
 
 def add_workers(parser: argparse.ArgumentParser) -> None:
@@ -176,6 +211,4 @@ def make_bot(spec: BotSpec, seed: int) -> Chooser:
         return greedy_bot(seed)
     if spec.kind == "random":
         return random_bot(seed)
-    from ._native import BeamBot
-
-    return BeamBot(width=spec.width, depth=spec.depth, threads=spec.threads).choose
+    return spec.beam_bot().choose  # type: ignore[no-any-return]

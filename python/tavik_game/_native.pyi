@@ -216,14 +216,38 @@ class BeamBot:
     go to the node made first, so the choice does not depend on `threads`.
 
     Fired value: a move's score when its chain has 8 links or more, minus half its score for a
-    shorter chain (it spends puyos a longer one could use). Evaluation: chain potential (the
-    best_find score among triggers in columns a pair can reach), + 30 per pair of touching
-    same-colour puyos, - 40 per row of height step between neighbouring columns, - 100 per row
-    a column sits more than two below both neighbours, - 5000 per column a pair cannot reach,
-    - 2000 x (height - 9)^2 for columns 1 to 3 standing above 9 puyos."""
+    shorter chain (it spends puyos a longer one could use). Evaluation: the weighted sum of a
+    field's features (tavik_game.BotWeights, tavik_game.evaluate). Without `weights` the plain
+    search uses BotWeights.classic(): chain potential (the best_find score among triggers in
+    columns a pair can reach), + 30 per pair of touching same-colour puyos, - 40 per row of
+    height step between neighbouring columns, - 100 per row a column sits more than two below
+    both neighbours, - 5000 per column a pair cannot reach, - 2000 x (height - 9)^2 for columns
+    1 to 3 standing above 9 puyos.
 
-    def __new__(cls, width: int = 100, depth: int = 3, threads: int = 1) -> BeamBot:
-        """width 1 to 100000, depth 1 to 64, threads 1 to 256 (the calling thread counts)."""
+    Looking past the visible pairs (queues > 0): after the `depth` known pairs, the last beam
+    goes on once per guessed queue of pairs for `horizon` more levels of `queue_width` nodes
+    (0: `width`). The guesses are drawn from `seed` and the turn, so they are the same for
+    every thread count and from one move to the next. A hand is worth, in each queue, the best
+    value of any of its paths; the hand played has the best mean over the queues (a queue in
+    which the hand kept no path counts its worst value). Without `weights` this search uses
+    the tuned BotWeights().
+
+    When to fire: a move whose chain scores at least `fire_score` (0: none) ends its path with
+    its score as a final value, so the bot fires a ripe chain once no path that keeps building
+    is worth more in the queues, and keeps building while one is: a taller field's potential
+    beats the chains it could fire now. Danger (a column near the spawn above 9 puyos) and
+    paths that top out cut the building values, so a field near the top fires what it has.
+    With `pairs`, the search knows the game ends at that turn and plans to fire before it.
+    Children made per move: about (1 + depth x width + queues x horizon x queue_width) x 22."""
+
+    def __new__(
+        cls, width: int = 100, depth: int = 3, threads: int = 1, weights: Sequence[float] | None = None,
+        queues: int = 0, horizon: int = 0, queue_width: int = 0, seed: int = 0, fire_score: int = 0,
+        pairs: int = 0,
+    ) -> BeamBot:
+        """width 1 to 100000, depth 1 to 64, threads 1 to 256 (the calling thread counts), weights
+        a BotWeights (or 10 numbers in its order), queues 0 to 1024, horizon 0 to 128,
+        queue_width 0 to 100000, seed, fire_score and pairs in [0, 2**64)."""
     @property
     def width(self) -> int:
         """Nodes kept per level."""
@@ -233,11 +257,42 @@ class BeamBot:
     @property
     def threads(self) -> int:
         """Threads that search, the calling one included."""
+    @property
+    def weights(self) -> tuple[float, ...]:
+        """The evaluation's weights, in BotWeights order (BotWeights.from_sequence reads them)."""
+    @property
+    def queues(self) -> int:
+        """Guessed queues searched past the visible pairs; 0 for the plain search."""
+    @property
+    def horizon(self) -> int:
+        """Guessed pairs searched per queue."""
+    @property
+    def queue_width(self) -> int:
+        """Nodes kept per guessed level; 0: width."""
+    @property
+    def seed(self) -> int:
+        """Seed of the guessed queues."""
+    @property
+    def fire_score(self) -> int:
+        """A chain this big ends its path at its score; 0: none does."""
+    @property
+    def pairs(self) -> int:
+        """The turn at which the game ends (lookahead only): no plan goes past it, and a path
+        that reaches it without a ripe chain is worth what it fired; 0: the game never ends."""
     def choose(self, game: Game) -> tavik.Hand:
         """The hand to play the game's current pair with (always legal).
 
         Releases the interpreter lock while it searches. ValueError when the game is over or
         shows fewer pairs than `depth`; TypeError for anything but a Game."""
+    def analyse(self, game: Game) -> tuple[list[tuple[tavik.Hand, float]], dict[str, float]]:
+        """The first hands best first with their values (the plain search: the best deepest
+        node under each hand; lookahead: the mean over the queues), and the search's figures:
+        nodes (children made), merged (children equal to another), levels (deepest reached),
+        fired (paths a ripe chain ended), seconds. The first hand is the one choose() plays;
+        an empty list when every hand loses. Errors as choose()."""
+
+def _evaluate(field: tavik.Field, weights: Sequence[float]) -> tuple[int, tuple[int, ...]]: ...
+def _tuned_weights() -> tuple[float, ...]: ...
 
 # ---------------------------------------------------------------- the two-player match
 
@@ -511,44 +566,49 @@ class Match:
 @final
 class _VectorGame:
     """`num_envs` games stepped in one call over a pool of `threads` threads (the calling one
-    included), writing into arrays the caller allocated; their buffers stay held while this
-    object lives, so NumPy refuses to resize them. Each array has one entry per game:
+    included). Its outputs are declared once in the native module (`spec()`); each holds one
+    row per game:
 
-    field       uint8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
-                YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
-    pairs       uint8 (n, visible, 2, colours): the current pair first; child, then axis
-    mask        int8 (n, 22): 1 where Hand.enumerate()[k] is legal
-    reward      float64 (n,): the move's score, the all-clear bonus included
+    field        int8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
+                 YELLOW, GREEN (the first `colours`), then OJAMA (tavik_game.observe's layout)
+    pairs        int8 (n, visible, 2, colours): the current pair first; child, then axis
+    action_mask  int8 (n, 22): 1 where Hand.enumerate()[k] is legal
+    reward       float64 (n,): the move's score, the all-clear bonus included
     terminated, truncated, illegal   bool (n,)
-    chain       int32 (n,): the move's chain length
+    chain        int64 (n,): the move's chain length
 
     A game reset without a seed starts the next seed of a chain derived from its last seed
     (`entropy` starts the chains). With `autoreset`, the step after an episode ends starts the
-    next one, ignoring the action; without, stepping it raises ValueError. A refused call
-    changes nothing; a call while another runs on the same object raises PyBorrowMutError."""
+    next one, ignoring the action; without, stepping it raises ValueError. num_envs (1 to
+    2**20) is checked before anything is made. A refused call changes nothing; a call while
+    another runs on the same object raises PyBorrowMutError."""
 
     def __new__(
-        cls, num_envs: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool,
-        entropy: Sequence[int] | Any, field: Any, pairs: Any, mask: Any, reward: Any, terminated: Any,
-        truncated: Any, illegal: Any, chain: Any,
+        cls, num_envs: int, *, colours: int = 4, visible: int = 3, max_pairs: int = 0, threads: int = 1,
+        autoreset: bool = True, entropy: int = 0,
     ) -> _VectorGame:
         """max_pairs 0: no truncation."""
-    def reset(self, seeds: Sequence[int] | None) -> None:
-        """New episodes in every game, seeded seeds[i] (or the next seed of each chain)."""
-    def step(
-        self, actions: Any, fresh: bool, all_flags: Any
-    ) -> tuple[dict[str, Any], Any, Any, Any, dict[str, Any]]:
+    def reset(self, seeds: Sequence[int] | None, fresh: bool) -> tuple[dict[str, Any], dict[str, Any]]:
+        """New episodes in every game, seeded seeds[i] (or the next seed of each chain):
+        (obs, info) with info {"action_mask", "_action_mask"}. With `fresh`, arrays the caller
+        may keep, sharing memory with nothing else; without, the object's own arrays."""
+    def step(self, actions: Any, fresh: bool) -> tuple[dict[str, Any], Any, Any, Any, dict[str, Any]]:
         """actions: int64 (n,) indices into Hand.enumerate(); ValueError outside 0..21.
         Steps with the interpreter lock released and returns Gymnasium's vector step
         (obs, reward, terminated, truncated, info): obs {"field", "pairs"}; info
-        {"action_mask", "_action_mask": all_flags} and, unless it reset every game, "illegal"
-        and "chain" with "_illegal" and "_chain" marking the games it played. With `fresh`, new
-        arrays the worker threads wrote (views of one block, their `base`); without, the
-        arrays given at construction."""
+        {"action_mask", "_action_mask"} and, unless it reset every game, "illegal" and "chain"
+        with "_illegal" and "_chain" marking the games it played. With `fresh`, arrays the
+        worker threads wrote (views of one block, their `base`) that share memory with nothing
+        else; without, the object's own arrays."""
     def step_one(self, action: int) -> tuple[float, bool, bool, bool, int]:
         """A single game's step: (reward, terminated, truncated, illegal, chain)."""
     def game(self, i: int) -> Game:
         """A copy of game i."""
+    def outputs(self) -> dict[str, Any]:
+        """The object's own arrays by name, the flag arrays ("_action_mask", ...) included."""
+    def spec(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
+        """(name, dtype, role, shape) of each output; role is "observation", "reward",
+        "terminated", "truncated", "mask" or "played"."""
 
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)

@@ -2,13 +2,16 @@
 
 Importing this module registers ``tavik/Tokopuyo-v0``. Observations:
 
-- ``field``: uint8 (colours + 1, 13, 6), the one-hot planes of `tavik_game.observe`
+- ``field``: int8 (colours + 1, 13, 6), the one-hot planes of `tavik_game.observe`
   (RED, BLUE, YELLOW, GREEN up to `colours`, then ojama; Python rows 1 to 13).
-- ``pairs``: uint8 (visible, 2, colours), the current pair first; per pair the one-hot
+- ``pairs``: int8 (visible, 2, colours), the current pair first; per pair the one-hot
   colour of its child (element 0 of `tavik.Pair`), then of its axis.
 
-Actions index `tavik.Hand.enumerate()` (22 hands); ``info["action_mask"]`` (int8) marks
-the legal ones. The reward is the move's score, the all-clear bonus included.
+Both are int8, the element type of their MultiBinary spaces. Actions index
+`tavik.Hand.enumerate()` (22 hands); ``info["action_mask"]`` (int8) marks the legal ones.
+The reward is the move's score, the all-clear bonus included; ``info["chain"]`` is int64.
+The outputs of a step (names, element types, shapes) are declared once in the native
+module; the spaces below are made from that declaration.
 """
 
 from __future__ import annotations
@@ -18,12 +21,13 @@ import sys
 from typing import Any, Dict, Optional, Tuple
 
 import gymnasium as gym
+import tavik
 import numpy as np
 from gymnasium import spaces
 from gymnasium.vector import VectorEnv
 
 from . import _native
-from .arrays import COLUMNS, PAIR_SLOTS, ROWS, to_numpy
+from .arrays import COLUMNS, to_numpy
 
 _INT64 = np.dtype(np.int64)  # NumPy's own int64 arrays share this one dtype object
 
@@ -35,7 +39,7 @@ except ImportError:  # Gymnasium 1.0 names the mode by its string only
     _NEXT_STEP = "next_step"
 
 ENV_ID = "tavik/Tokopuyo-v0"
-NUM_ACTIONS = 22
+NUM_ACTIONS = len(tavik.Hand.enumerate())
 
 # The colours of the HTML rendering (CSS named colours), by type number.
 _RGB = np.array(
@@ -58,22 +62,8 @@ _GRID_LINE = (224, 224, 224)
 _HIDDEN_ROW = (238, 238, 238)
 
 
-def _entropy_seeds(n: int) -> np.ndarray:
-    return np.frombuffer(os.urandom(8 * n), np.uint64).copy()
-
-
-def _spaces(colours: int, visible: int) -> Tuple[spaces.Dict, spaces.Discrete]:
-    if colours not in (3, 4):
-        raise ValueError(f"colours must be 3 or 4, got {colours!r}")
-    if not isinstance(visible, int) or not 1 <= visible <= 16:
-        raise ValueError(f"visible must be an int from 1 to 16, got {visible!r}")
-    obs = spaces.Dict(
-        {
-            "field": spaces.MultiBinary((colours + 1, ROWS, COLUMNS)),
-            "pairs": spaces.MultiBinary((visible, PAIR_SLOTS, colours)),
-        }
-    )
-    return obs, spaces.Discrete(NUM_ACTIONS)
+def _entropy() -> int:
+    return int.from_bytes(os.urandom(8), "little")
 
 
 def _check_max_pairs(max_pairs: Optional[int]) -> int:
@@ -84,25 +74,32 @@ def _check_max_pairs(max_pairs: Optional[int]) -> int:
     return max_pairs
 
 
-class _Buffers:
-    """The arrays the native stepper writes into, owned by the environment."""
+def _stepper(n: int, colours: int, visible: int, max_pairs: Optional[int], threads: int, autoreset: bool):
+    """The native stepper; it checks its configuration before it allocates anything."""
+    return _native._VectorGame(n, colours=colours, visible=visible, max_pairs=_check_max_pairs(max_pairs),
+                               threads=threads, autoreset=autoreset, entropy=_entropy())
 
-    def __init__(self, n: int, colours: int, visible: int) -> None:
-        self.field = np.zeros((n, colours + 1, ROWS, COLUMNS), np.uint8)
-        self.pairs = np.zeros((n, visible, PAIR_SLOTS, colours), np.uint8)
-        self.mask = np.zeros((n, NUM_ACTIONS), np.int8)
-        self.reward = np.zeros(n, np.float64)
-        self.terminated = np.zeros(n, np.bool_)
-        self.truncated = np.zeros(n, np.bool_)
-        self.illegal = np.zeros(n, np.bool_)
-        self.chain = np.zeros(n, np.int32)
 
-    def stepper(self, n: int, colours: int, visible: int, max_pairs: int, threads: int, autoreset: bool):
-        return _native._VectorGame(
-            n, colours, visible, max_pairs, threads, autoreset, _entropy_seeds(n),
-            self.field, self.pairs, self.mask, self.reward, self.terminated, self.truncated,
-            self.illegal, self.chain,
-        )
+def _spaces(core, batched: bool) -> Tuple[spaces.Dict, spaces.Space]:
+    """The observation and action spaces, from the step's declared outputs."""
+    obs = {}
+    actions = 0
+    for name, dtype, role, shape in core.spec():
+        if role == "observation":
+            assert dtype == "int8"  # MultiBinary's element type
+            obs[name] = spaces.MultiBinary(shape if batched else shape[1:])
+        elif role == "mask":
+            n, actions = shape
+    if batched:
+        return spaces.Dict(obs), spaces.MultiDiscrete(np.full(n, actions))
+    return spaces.Dict(obs), spaces.Discrete(actions)
+
+
+class _Closed:
+    """Stands for the stepper of a closed environment."""
+
+    def __getattr__(self, name: str):
+        raise ValueError("the environment is closed")
 
 
 def _ansi(game) -> str:
@@ -149,18 +146,18 @@ class TokopuyoEnv(gym.Env):
         max_pairs: Optional[int] = None,
         render_mode: Optional[str] = None,
     ) -> None:
-        self.observation_space, self.action_space = _spaces(colours, visible)
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be one of {self.metadata['render_modes']} or None, got {render_mode!r}")
+        self._core = _stepper(1, colours, visible, max_pairs, 1, False)
+        self.observation_space, self.action_space = _spaces(self._core, batched=False)
         self.render_mode = render_mode
         self.colours, self.visible = colours, visible
         self.max_pairs = max_pairs
-        self._buffers = _Buffers(1, colours, visible)
-        self._core = self._buffers.stepper(1, colours, visible, _check_max_pairs(max_pairs), 1, False)
-        # Views of row 0, made once: step copies from them.
-        self._field = self._buffers.field[0]
-        self._pairs = self._buffers.pairs[0]
-        self._mask = self._buffers.mask[0]
+        # Views of row 0 of the stepper's own arrays, made once: step copies from them.
+        own = self._core.outputs()
+        self._field = own["field"][0]
+        self._pairs = own["pairs"][0]
+        self._mask = own["action_mask"][0]
 
     @property
     def game(self):
@@ -169,7 +166,7 @@ class TokopuyoEnv(gym.Env):
 
     def reset(self, *, seed: Optional[int] = None, options: Optional[Dict[str, Any]] = None):
         super().reset(seed=seed)
-        self._core.reset(None if seed is None else [seed])
+        self._core.reset(None if seed is None else [seed], False)
         obs = {"field": self._field.copy(), "pairs": self._pairs.copy()}
         return obs, {"action_mask": self._mask.copy()}
 
@@ -235,25 +232,14 @@ class TokopuyoVectorEnv(VectorEnv):
         self.render_mode = render_mode
         self.colours, self.visible, self.max_pairs = colours, visible, max_pairs
         self.copy = copy
-        self.single_observation_space, self.single_action_space = _spaces(colours, visible)
-        self.observation_space = spaces.Dict(
-            {
-                "field": spaces.MultiBinary((num_envs, colours + 1, ROWS, COLUMNS)),
-                "pairs": spaces.MultiBinary((num_envs, visible, PAIR_SLOTS, colours)),
-            }
-        )
-        self.action_space = spaces.MultiDiscrete(np.full(num_envs, NUM_ACTIONS))
-        self._buffers = _Buffers(num_envs, colours, visible)
-        self._core = self._buffers.stepper(
-            num_envs, colours, visible, _check_max_pairs(max_pairs), self.threads, True
-        )
-        self._all = np.ones(num_envs, np.bool_)
-        self._shape = (num_envs,)
+        # First: it refuses a huge num_envs before anything of that size is made.
+        self._core = _stepper(num_envs, colours, visible, max_pairs, self.threads, True)
+        self.single_observation_space, self.single_action_space = _spaces(self._core, batched=False)
+        self.observation_space, self.action_space = _spaces(self._core, batched=True)
 
     def game(self, i: int):
         """A copy of sub-environment i's game (a `tavik_game.Game`)."""
         return self._core.game(i)
-
 
     def reset(self, *, seed=None, options: Optional[Dict[str, Any]] = None):
         if seed is None:
@@ -266,31 +252,24 @@ class TokopuyoVectorEnv(VectorEnv):
             seeds = list(seed)
             if len(seeds) != self.num_envs:
                 raise ValueError(f"reset() got {len(seeds)} seeds for {self.num_envs} environments")
-        self._core.reset(seeds)  # first: it refuses bad seeds before anything changes
+        result = self._core.reset(seeds, self.copy)  # first: it refuses bad seeds before anything changes
         if seed is not None:
             self._np_random, self._np_random_seed = gym.utils.seeding.np_random(
                 seed if isinstance(seed, int) else None)
-        b = self._buffers
-        field, pairs, mask = (b.field.copy(), b.pairs.copy(), b.mask.copy()) if self.copy else (b.field, b.pairs, b.mask)
-        return {"field": field, "pairs": pairs}, {"action_mask": mask, "_action_mask": self._all}
+        return result
 
     def step(self, actions):
-        # The usual call passes an int64 array of the right shape, which the native step checks
-        # itself; anything else is checked and converted here first.
+        # The native step checks the actions' shape and range; an array of other integers is
+        # converted here first.
         a = actions
-        if type(a) is not np.ndarray or a.dtype is not _INT64 or a.shape != self._shape:
+        if type(a) is not np.ndarray or a.dtype is not _INT64 or not a.flags.c_contiguous:
             a = np.asarray(actions)
             if a.dtype.kind not in "iu":
                 raise TypeError(f"step() needs integer actions, got dtype {a.dtype}")
-            if a.shape != self._shape:
-                raise ValueError(f"step() needs {self.num_envs} actions, got shape {a.shape}")
-            if a.dtype != np.int64:
-                a = a.astype(np.int64)
-        if not a.flags.c_contiguous:
-            a = np.ascontiguousarray(a)
+            a = np.ascontiguousarray(a, np.int64)
         # The native step returns Gymnasium's tuple; fresh arrays come from the step itself,
         # written by its worker threads.
-        return self._core.step(a, self.copy, self._all)
+        return self._core.step(a, self.copy)
 
     def render(self):
         if self.render_mode is None:
@@ -302,8 +281,13 @@ class TokopuyoVectorEnv(VectorEnv):
         return [_rgb(g) for g in games]
 
     def close_extras(self, **kwargs: Any) -> None:
-        self._core = None
+        self._core = _Closed()
 
 
 if ENV_ID not in gym.registry:
     gym.register(id=ENV_ID, entry_point=TokopuyoEnv, vector_entry_point=TokopuyoVectorEnv)
+
+from ._versus import VERSUS_ENV_ID, VersusEnv, VersusOpponentEnv  # noqa: E402  (the two-player match)
+
+if VERSUS_ENV_ID not in gym.registry:
+    gym.register(id=VERSUS_ENV_ID, entry_point=VersusOpponentEnv)

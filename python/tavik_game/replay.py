@@ -209,18 +209,16 @@ class Replay:
             f'<td>{g["max_chain"]}</td><td>{"yes" if g["over"] else ""}</td></tr>'
             for i, g in enumerate(self.games)
         )
-        return _PAGE.replace("@TITLE@", html.escape(self.title)).replace("@ROWS@", rows).replace("@DATA@", payload)
+        page = _PAGE.replace("@STYLE@", STYLE).replace("@CELL@", CELL_SCRIPT)
+        return page.replace("@TITLE@", html.escape(self.title)).replace("@ROWS@", rows).replace("@DATA@", payload)
 
     def write(self, path: str) -> None:
         with open(path, "w", encoding="utf-8") as out:
             out.write(self.html())
 
 
-_PAGE = """<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>@TITLE@</title>
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<style>
-body { font-family: system-ui, sans-serif; margin: 1em 2em; color: #222; }
+# The look of a replay page and its drawing of one cell, shared with the versus replay.
+STYLE = """body { font-family: system-ui, sans-serif; margin: 1em 2em; color: #222; }
 h1 { font-size: 1.4em; margin: 0 0 .5em; }
 nav { display: flex; flex-wrap: wrap; gap: .4em; align-items: center; margin-bottom: 1em; }
 nav button, nav select { font-size: 1em; padding: .3em .7em; }
@@ -254,7 +252,23 @@ table { border-collapse: collapse; margin-top: 1.5em; }
 td, th { padding: .2em .8em; border-bottom: 1px solid #ddd; text-align: right; }
 td:first-child, th:first-child { text-align: left; }
 tr[data-game] { cursor: pointer; } tr.on { background: #eef; }
-</style></head><body>
+"""
+
+CELL_SCRIPT = """function cell(type, extra) {
+  const d = document.createElement("div");
+  d.className = "c t" + type + (extra || "");
+  d.style.background = data.palette[type] || "white";
+  if (type === "6" || type === "0") d.style.color = "#333", d.style.textShadow = "none";
+  d.textContent = data.letters[type] || "";
+  return d;
+}
+"""
+
+_PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>@TITLE@</title>
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<style>
+@STYLE@</style></head><body>
 <h1>@TITLE@</h1>
 <nav>
 <select id="game" aria-label="game"></select>
@@ -289,15 +303,7 @@ keys: &larr; &rarr; frame, &uarr; &darr; move, [ ] game, space play, Home End</d
 const data = JSON.parse(document.getElementById("data").textContent);
 const $ = id => document.getElementById(id);
 let g = 0, at = 0, timer = null;
-function cell(type, extra) {
-  const d = document.createElement("div");
-  d.className = "c t" + type + (extra || "");
-  d.style.background = data.palette[type] || "white";
-  if (type === "6" || type === "0") d.style.color = "#333", d.style.textShadow = "none";
-  d.textContent = data.letters[type] || "";
-  return d;
-}
-function frames() { return data.games.length ? data.games[g].frames : []; }
+@CELL@function frames() { return data.games.length ? data.games[g].frames : []; }
 function draw() {
   const fs = frames();
   $("slider").max = Math.max(0, fs.length - 1);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <vector>
@@ -26,8 +27,6 @@ std::uint64_t BeamBot::potential(const BitField& field) {
 }
 
 namespace {
-
-constexpr std::size_t HANDS = 22;
 
 constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
@@ -54,6 +53,14 @@ struct Valued {
     std::uint8_t first;
     std::int64_t evaluation;
 };
+
+// Every hand loses the game: play the first legal one (the spawn column is
+// free while the game goes on, so there is one).
+Hand first_legal(std::uint32_t mask) {
+    for (std::size_t i = 0; i < Hand::COUNT; ++i)
+        if (mask >> i & 1) return Hand::enumerate()[i];
+    panic("BeamBot::choose: no legal hand");
+}
 
 std::int64_t fired_value(const rules::MoveResult& move) {
     const auto score = static_cast<std::int64_t>(move.score);
@@ -218,23 +225,24 @@ void run(WorkerPool* pool, std::size_t count, std::size_t chunk, Work&& work) {
 // first is the one with the most fired value among its equals, the first made
 // on a tie, which is the one the merge keeps.
 void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uint64_t bonus, Node* slots, Born* born,
-            FieldTable& table, const EvaluationCache* known, std::size_t from, std::size_t to, Rank* best) {
+            FieldTable& table, const EvaluationCache* known, const BotWeights& weights, std::size_t from,
+            std::size_t to, Rank* best) {
     const std::uint32_t mask = rules::legal_mask(parent.field);
     // A quiet parent's children are quiet too: settled, nothing left to
     // vanish, on the same floor. Only a root may be otherwise.
     const bool quiet = parent.field.is_quiet();
     // The records were read by the merge on the calling thread: ask for them
     // back before the stores below wait for them one line at a time.
-    for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * HANDS + i]);
+    for (std::size_t i = from; i < to; i += 64 / sizeof(Born)) prefetch_for_write(&born[rank * Hand::COUNT + i]);
     // First every child, asking for its table entry's line: the other
     // threads insert all over the table, so most entries are on another
     // core's cache, and fetching them one insertion at a time cost more than
     // making the children.
     std::uint32_t made = 0;
-    std::uint64_t hashes[HANDS];
+    std::uint64_t hashes[Hand::COUNT];
     for (std::size_t i = from; i < to; ++i) {
-        Node& child = slots[rank * HANDS + i];
-        born[rank * HANDS + i].entry = NONE;
+        Node& child = slots[rank * Hand::COUNT + i];
+        born[rank * Hand::COUNT + i].entry = NONE;
         if (!(mask >> i & 1)) continue;
         child.field = parent.field;
         rules::place_legal(child.field, Hand::enumerate()[i], pair);
@@ -242,7 +250,7 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
         const rules::MoveResult move = rules::settle(child.field, child.pending, bonus);
         if (rules::is_dead(child.field)) continue;
         child.fired = parent.fired + fired_value(move);
-        child.made = static_cast<std::uint32_t>(rank * HANDS + i);
+        child.made = static_cast<std::uint32_t>(rank * Hand::COUNT + i);
         child.first = root ? static_cast<std::uint8_t>(i) : parent.first;
         hashes[i] = field_hash(child.field, child.pending);
         table.prefetch(hashes[i]);
@@ -250,19 +258,20 @@ void expand(const Node& parent, std::size_t rank, Pair pair, bool root, std::uin
     }
     for (std::uint32_t left = made; left; left &= left - 1) {
         const auto i = static_cast<std::size_t>(std::countr_zero(left));
-        const Node& child = slots[rank * HANDS + i];
+        const Node& child = slots[rank * Hand::COUNT + i];
         const auto [entry, inserted] = table.insert(slots, child.made, hashes[i]);
         born[child.made] = {child.fired, entry, child.first};
         if (inserted) {
             const std::int64_t* value = known ? known->find(child.field) : nullptr;
-            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field, quiet));
+            table.set_evaluation(entry, value ? *value : BeamBot::evaluate(child.field, weights, quiet));
         }
     }
     if (!best) return;
     // After this parent's own evaluations: an equal field another thread
     // inserted is most likely valued by now.
     for (std::uint32_t left = made; left; left &= left - 1) {
-        const auto s = static_cast<std::uint32_t>(rank * HANDS + static_cast<std::size_t>(std::countr_zero(left)));
+        const auto s =
+            static_cast<std::uint32_t>(rank * Hand::COUNT + static_cast<std::size_t>(std::countr_zero(left)));
         const Rank r{born[s].fired + table.evaluation_when_set(born[s].entry), s};
         if (best->made == NONE || better(r, *best)) *best = r;
     }
@@ -292,43 +301,74 @@ struct BeamBot::Workspaces {
     std::vector<std::unique_ptr<Workspace>> idle;
 };
 
-BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads)
-    : width_(width), depth_(depth), threads_(threads), workspaces_(std::make_shared<Workspaces>()) {
+BeamBot::BeamBot(unsigned width, unsigned depth, unsigned threads, const BotWeights& weights,
+                 const Lookahead& lookahead)
+    : width_(width),
+      depth_(depth),
+      threads_(threads),
+      weights_(weights),
+      lookahead_(lookahead),
+      workspaces_(std::make_shared<Workspaces>()),
+      look_spaces_(make_lookahead_spaces()) {
     if (width == 0 || depth == 0 || threads == 0) panic("BeamBot: width, depth and threads must be at least 1");
 }
 
 std::int64_t BeamBot::evaluate(const BitField& field) { return evaluate(field, field.is_quiet()); }
 
 std::int64_t BeamBot::evaluate(const BitField& field, bool quiet) {
+    return evaluate(field, BotWeights::classic(), quiet);
+}
+
+BotFeatures BeamBot::features(const BitField& field, bool quiet) {
+    BotFeatures f;
     const std::uint32_t reachable = rules::reachable_columns(field);
     const BestFind potential =
         quiet ? ChainFinder::best_by_extend_of_quiet(field, reachable) : ChainFinder::best_by_extend(field, reachable);
-    std::int64_t value = static_cast<std::int64_t>(potential.score);
-    value -= UNREACHABLE * (6 - std::popcount(reachable));
+    f.potential = static_cast<std::int64_t>(potential.score);
+    f.chain = static_cast<std::int64_t>(potential.chain);
+    f.unreachable = 6 - std::popcount(reachable);
 
-    std::int64_t links = 0;
     for (unsigned code = PuyoType::RED; code <= PuyoType::GREEN; ++code) {
         const Plane p = field.type_plane(code) & masks::GROUP_AREA;
-        links += (p & p.down()).popcount() + (p & p.right()).popcount();
+        f.links += (p & p.down()).popcount() + (p & p.right()).popcount();
     }
-    value += LINK * links;
 
     std::int64_t h[6];
     for (std::uint64_t x = 1; x <= 6; ++x) h[x - 1] = static_cast<std::int64_t>(field.get_height(x));
     for (int x = 0; x < 6; ++x) {
-        if (x < 5) value -= BUMP * std::abs(h[x] - h[x + 1]);
-        const std::int64_t walls = std::min(x > 0 ? h[x - 1] : h[x + 1], x < 5 ? h[x + 1] : h[x - 1]);
-        if (walls - h[x] > 2) value -= VALLEY * (walls - h[x] - 2);
+        if (x < 5) f.bump += std::abs(h[x] - h[x + 1]);
+        const std::int64_t left = x > 0 ? h[x - 1] : h[x + 1], right = x < 5 ? h[x + 1] : h[x - 1];
+        const std::int64_t walls = std::min(left, right), peaks = std::max(left, right);
+        if (walls - h[x] > 2) f.valley += walls - h[x] - 2;
+        if (h[x] - peaks > 2) f.ridge += h[x] - peaks - 2;
+        f.puyos += h[x];
+        f.top = std::max(f.top, h[x]);
     }
     for (int x = 1; x <= 3; ++x) {
         const std::int64_t over = h[x] - static_cast<std::int64_t>(DANGER_HEIGHT);
-        if (over > 0) value -= DANGER * over * over;
+        if (over > 0) f.danger += over * over;
     }
-    return value;
+    return f;
+}
+
+std::int64_t BeamBot::evaluate(const BitField& field, const BotWeights& weights, bool quiet) {
+    const BotFeatures f = features(field, quiet);
+    // Every term is a whole number under 2^53 for whole weights, so the
+    // classic weights sum exactly as integers did.
+    const auto w = weights.values();
+    const auto v = feature_values(f);
+    double sum = 0;
+    for (std::size_t k = 0; k < BotWeights::COUNT; ++k) sum += w[k] * static_cast<double>(v[k]);
+    return std::llround(sum);
 }
 
 Hand BeamBot::choose(const Game& game) const {
     if (game.over()) panic("BeamBot::choose: the game is over");
+    if (lookahead_.queues > 0) {
+        const std::vector<HandValue> ranked = look_ahead(game, nullptr);
+        if (!ranked.empty()) return Hand::enumerate()[ranked[0].hand];
+        return first_legal(game.legal_mask());
+    }
     const std::uint32_t root_mask = game.legal_mask();
 
     // A workspace from the idle ones, returned when done; one a panic left
@@ -373,7 +413,7 @@ Hand BeamBot::choose(const Game& game) const {
     const unsigned levels = std::min(depth_, game.visible());
     for (unsigned level = 0; level < levels; ++level) {
         const Pair pair = game.pair(level);
-        const std::size_t children = beam.size() * HANDS;
+        const std::size_t children = beam.size() * Hand::COUNT;
         std::vector<Node>& slots = space->slots[level % 2];
         std::vector<Valued>& valued = space->valued[level % 2];
         valued.clear();  // its slots are about to be overwritten
@@ -392,20 +432,20 @@ Hand BeamBot::choose(const Game& game) const {
         // a thread that ends the level early waits for at most one chunk. A
         // lone parent (the root) has its hands shared out two at a time.
         const bool lone = beam.size() == 1;
-        const std::size_t units = lone ? HANDS : beam.size() * 2;
+        const std::size_t units = lone ? Hand::COUNT : beam.size() * 2;
         if (deepest) unit_best.assign(units, Rank{0, NONE});
         if (lone) {
-            run(pool, HANDS, 2, [&](std::size_t begin, std::size_t end) {
+            run(pool, Hand::COUNT, 2, [&](std::size_t begin, std::size_t end) {
                 expand(beam[0], 0, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(), table, known,
-                       begin, end, deepest ? &unit_best[begin] : nullptr);
+                       weights_, begin, end, deepest ? &unit_best[begin] : nullptr);
             });
         } else {
-            constexpr std::size_t HALF = HANDS / 2;
+            constexpr std::size_t HALF = Hand::COUNT / 2;
             run(pool, units, 1, [&](std::size_t begin, std::size_t end) {
                 for (std::size_t j = begin; j < end; ++j) {
                     const std::size_t first = j % 2 * HALF;
                     expand(beam[j / 2], j / 2, pair, level == 0, game.all_clear_bonus(), slots.data(), born.data(),
-                           table, known, first, first + HALF, deepest ? &unit_best[j] : nullptr);
+                           table, known, weights_, first, first + HALF, deepest ? &unit_best[j] : nullptr);
                 }
             });
         }
@@ -454,7 +494,7 @@ Hand BeamBot::choose(const Game& game) const {
         // The next search starts from the chosen hand's field with the next
         // pair: its first two levels remake fields of the last two levels
         // here, and only those under the chosen hand.
-        space->next_known.reset((std::size_t{width_} + HANDS) * HANDS);
+        space->next_known.reset((std::size_t{width_} + Hand::COUNT) * Hand::COUNT);
         for (std::size_t b = 0; b < 2; ++b) {
             for (const Valued& v : space->valued[b]) {
                 if (v.first == chosen) space->next_known.put(space->slots[b][v.slot].field, v.evaluation);
@@ -470,11 +510,7 @@ Hand BeamBot::choose(const Game& game) const {
         return Hand::enumerate()[static_cast<std::size_t>(chosen)];
     }
     space->next_known.reset(0);
-    // Every hand loses the game: play the first legal one (the spawn column
-    // is free while the game goes on, so there is one).
-    for (std::size_t i = 0; i < HANDS; ++i)
-        if (root_mask >> i & 1) return Hand::enumerate()[i];
-    panic("BeamBot::choose: no legal hand");
+    return first_legal(root_mask);
 }
 
 }  // namespace tavik

@@ -21,6 +21,9 @@ struct Move {
 
 class Game {
 public:
+    // The most pairs a game shows ahead; its callers refuse more.
+    static constexpr unsigned MAX_VISIBLE = 64;
+
     explicit Game(std::uint64_t seed = 0, unsigned colours = 4, unsigned visible = 3,
                   std::uint64_t all_clear_bonus = rules::ALL_CLEAR_BONUS)
         : sequence_(seed, colours), visible_(visible), all_clear_bonus_(all_clear_bonus) {}

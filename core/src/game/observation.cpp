@@ -3,6 +3,7 @@
 // compile time from the cell layout.
 #include "game/observation.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -76,12 +77,41 @@ void write_types(const BitField& field, std::uint8_t* out) {
     }
 }
 
+bool valid_types(const std::uint8_t* types) {
+    std::uint8_t top = 0;  // no early exit: the loop vectorises
+    for (std::size_t i = 0; i < ALL_ROWS * COLUMNS; ++i) top = std::max(top, types[i]);
+    return top <= PuyoType::GREEN;
+}
+
+void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out) {
+    const std::uint8_t* seen = types + COLUMNS;  // Python row 0 is hidden
+    for (unsigned k = 0; k <= colours; ++k) {
+        const std::uint8_t code = k < colours ? static_cast<std::uint8_t>(PuyoType::RED + k)
+                                             : static_cast<std::uint8_t>(PuyoType::OJAMA);
+        std::uint8_t* plane = out + k * PLANE_BYTES;
+        for (std::size_t i = 0; i < PLANE_BYTES; ++i) plane[i] = seen[i] == code;
+    }
+}
+
 void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out) {
     std::memset(out, 0, 2 * colours);
     for (std::size_t i = 0; i < 2; ++i) {
         const unsigned k = static_cast<unsigned>(pair.colors[i].number()) - PuyoType::RED;
         if (k < colours) out[i * colours + k] = 1;
     }
+}
+
+// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place,
+// each a byte gather from the mask's bytes and a bit test.
+void write_mask(std::uint32_t legal, std::int8_t* out) {
+    static constexpr std::array<std::uint8_t, 16> LOW_BYTE = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1};
+    static constexpr std::array<std::uint8_t, 16> LOW_BIT = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    static constexpr std::array<std::uint8_t, 16> HIGH_BYTE = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
+    static constexpr std::array<std::uint8_t, 16> HIGH_BIT = {64, 128, 1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32};
+    const Plane bits(legal, 0);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
+    bits.bit_bytes(LOW_BYTE, LOW_BIT).store(bytes);
+    bits.bit_bytes(HIGH_BYTE, HIGH_BIT).store(bytes + 6);
 }
 
 }  // namespace tavik::observation

@@ -27,8 +27,20 @@ void write_field(const BitField& field, unsigned colours, std::uint8_t* out);
 // Writes 14 × 6 type numbers, Python row 0 first.
 void write_types(const BitField& field, std::uint8_t* out);
 
+// Whether 14 × 6 bytes (as write_types writes them) are all type numbers 0..7.
+bool valid_types(const std::uint8_t* types);
+
+// What write_field writes for the field of these 14 × 6 type numbers, read
+// straight from them: a stored row becomes an observation without building a
+// field. A byte above 7 marks no plane.
+void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out);
+
 // Writes 2 × colours bytes: the one-hot of the pair's element 0 (its child),
 // then of element 1 (its axis). A colour past `colours` writes zeros.
 void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out);
+
+// Writes 22 bytes: byte k is bit k of a legal-hand mask (1 where hand k of
+// Hand::enumerate() is legal).
+void write_mask(std::uint32_t legal, std::int8_t* out);
 
 }  // namespace tavik::observation

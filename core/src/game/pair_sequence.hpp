@@ -1,22 +1,17 @@
 #pragma once
 // An endless, seeded sequence of pairs, the same on every platform.
 //
-// Pair i comes from output i (counting from 0) of SplitMix64 started at
-// `seed`: z = mix(seed + (i + 1) * 0x9E3779B97F4A7C15), where mix is
-//   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
-//   z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
-//   z =  z ^ (z >> 31);
+// Pair i comes from output z = splitmix64_at(seed, i) (game/splitmix64.hpp).
 // The child's colour is RED + ((z >> 32) * colours >> 32) and the axis colour
 // RED + ((z & 0xFFFFFFFF) * colours >> 32), colours 3 (RED, BLUE, YELLOW) or
 // 4 (and GREEN). Any pair is reached in constant time, so a sequence is two
 // numbers and a game copies cheaply.
 #include <cstdint>
 
+#include "game/splitmix64.hpp"
 #include "pair.hpp"
 
 namespace tavik {
-
-std::uint64_t splitmix64_at(std::uint64_t seed, std::uint64_t index);
 
 class PairSequence {
 public:

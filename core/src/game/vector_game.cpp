@@ -2,31 +2,15 @@
 // pool hands out chunks of games and every thread writes only its own rows.
 #include "game/vector_game.hpp"
 
-#include <array>
 #include <cstring>
 
 #include "cpu_hints.hpp"
-#include "field/plane.hpp"
 #include "game/observation.hpp"
 #include "hand.hpp"
 
 namespace tavik {
 
 namespace {
-
-// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place,
-// each a byte gather from the mask's bytes and a bit test.
-constexpr std::array<std::uint8_t, 16> MASK_LOW_BYTE = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1};
-constexpr std::array<std::uint8_t, 16> MASK_LOW_BIT = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-constexpr std::array<std::uint8_t, 16> MASK_HIGH_BYTE = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
-constexpr std::array<std::uint8_t, 16> MASK_HIGH_BIT = {64, 128, 1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32};
-
-void write_mask(std::uint32_t legal, std::int8_t* out) {
-    const Plane bits(legal, 0);
-    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
-    bits.bit_bytes(MASK_LOW_BYTE, MASK_LOW_BIT).store(bytes);
-    bits.bit_bytes(MASK_HIGH_BYTE, MASK_HIGH_BIT).store(bytes + 6);
-}
 
 constexpr std::uintptr_t LINE = 64;
 
@@ -48,25 +32,18 @@ void each_line(const void* from, const void* to, Fetch&& fetch) {
 
 void VectorGame::fetch_lines_of(std::size_t begin, std::size_t end, const std::int64_t* actions,
                                 const StepOutput& out) const {
-    each_line(out.mask + begin * ACTIONS, out.mask + end * ACTIONS, fetch_for_write);
+    std::int8_t* const mask = out.at<tokopuyo_step::MASK>();
+    each_line(mask + begin * Hand::COUNT, mask + end * Hand::COUNT, fetch_for_write);
     each_line(ended_.data() + begin, ended_.data() + end, fetch_for_write);
     each_line(actions + begin, actions + end, fetch_for_read);
 }
 
-std::uint64_t VectorGame::next_seed(std::uint64_t seed) {
-    // splitmix64: consecutive seeds (s, s + 1, ...) give unrelated chains.
-    std::uint64_t z = seed + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-VectorGame::VectorGame(std::size_t games, VectorGameConfig config, std::size_t threads,
-                       std::span<const std::uint64_t> entropy)
-    : config_(config), ended_(games, 0), pool_(threads) {
-    games_.reserve(games);
-    for (std::size_t i = 0; i < games; ++i) {
-        const std::uint64_t seed = entropy[i];
+VectorGame::VectorGame(const VectorGameConfig& config)
+    : config_(config), ended_(config.games, 0), pool_(config.threads) {
+    games_.reserve(config.games);
+    for (std::size_t i = 0; i < config.games; ++i) {
+        // splitmix64: consecutive roots give unrelated chains.
+        const std::uint64_t seed = splitmix64_at(config.entropy, i);
         games_.push_back(Slot{Game(seed, config.colours, config.visible), next_seed(seed)});
     }
 }
@@ -79,34 +56,43 @@ void VectorGame::start(std::size_t i, std::uint64_t seed) {
 }
 
 void VectorGame::write(std::size_t i, const StepOutput& out) const {
+    using namespace tokopuyo_step;
     const Game& g = games_[i].game;
+    // The observations are int8 for their spaces; the bytes are the same 0s and 1s.
     const std::size_t field_bytes = observation::field_bytes(config_.colours);
-    observation::write_field(g.field(), config_.colours, out.field + i * field_bytes);
+    auto* field = reinterpret_cast<std::uint8_t*>(out.at<FIELD>());
+    observation::write_field(g.field(), config_.colours, field + i * field_bytes);
     const std::size_t pair_bytes = 2 * config_.colours;
-    std::uint8_t* pairs = out.pairs + i * config_.visible * pair_bytes;
+    std::uint8_t* pairs = reinterpret_cast<std::uint8_t*>(out.at<PAIRS>()) + i * config_.visible * pair_bytes;
     for (std::size_t k = 0; k < config_.visible; ++k) {
         observation::write_pair(g.pair(k), config_.colours, pairs + k * pair_bytes);
     }
-    write_mask(g.legal_mask(), out.mask + i * ACTIONS);
+    observation::write_mask(g.legal_mask(), out.at<MASK>() + i * Hand::COUNT);
 }
 
 void VectorGame::reset(std::optional<std::span<const std::uint64_t>> seeds, const StepOutput& out) {
     for (std::size_t i = 0; i < games_.size(); ++i) {
         start(i, seeds ? (*seeds)[i] : games_[i].next_seed);
         write(i, out);
-        out.reward[i] = 0;
-        out.terminated[i] = out.truncated[i] = out.illegal[i] = false;
-        out.chain[i] = 0;
+        using namespace tokopuyo_step;
+        out.at<REWARD>()[i] = 0;
+        out.at<TERMINATED>()[i] = out.at<TRUNCATED>()[i] = out.at<ILLEGAL>()[i] = false;
+        out.at<CHAIN>()[i] = 0;
     }
 }
 
-std::optional<std::string> VectorGame::check(std::span<const std::int64_t> actions) const {
+std::string Refusal::display(bool name_env) const {
+    if (kind == EPISODE_OVER) return "the episode is over: call reset()";
+    return "action " + std::to_string(action) + (name_env ? " of environment " + std::to_string(env) : "") +
+           " is outside 0.." + std::to_string(Hand::COUNT - 1) + " (an index into Hand.enumerate())";
+}
+
+std::optional<Refusal> VectorGame::check(std::span<const std::int64_t> actions) const {
     for (std::size_t i = 0; i < games_.size(); ++i) {
-        if (actions[i] < 0 || actions[i] >= static_cast<std::int64_t>(ACTIONS)) {
-            return "action " + std::to_string(actions[i]) + " of environment " + std::to_string(i) +
-                   " is outside 0..21 (an index into Hand.enumerate())";
+        if (actions[i] < 0 || actions[i] >= static_cast<std::int64_t>(Hand::COUNT)) {
+            return Refusal{Refusal::ACTION_OUTSIDE, i, actions[i]};
         }
-        if (!config_.autoreset && ended_[i]) return std::string("the episode is over: call reset()");
+        if (!config_.autoreset && ended_[i]) return Refusal{Refusal::EPISODE_OVER, i, actions[i]};
     }
     return std::nullopt;
 }
@@ -120,7 +106,7 @@ bool VectorGame::playing(bool* out) const {
 void VectorGame::step_one(std::size_t i, std::int64_t action, const StepOutput& out) {
     Slot& s = games_[i];
     double reward = 0;
-    std::int32_t chain = 0;
+    std::int64_t chain = 0;
     bool terminated = false, truncated = false, illegal = false;
     if (ended_[i]) {
         start(i, s.next_seed);  // next-step autoreset: the action is ignored
@@ -129,16 +115,17 @@ void VectorGame::step_one(std::size_t i, std::int64_t action, const StepOutput& 
     } else {
         const Move move = s.game.play_legal(Hand::enumerate()[static_cast<std::size_t>(action)]);
         reward = static_cast<double>(move.score);
-        chain = static_cast<std::int32_t>(move.chain);
+        chain = static_cast<std::int64_t>(move.chain);
         terminated = move.over;
         truncated = !terminated && config_.max_pairs != 0 && s.game.turn() >= config_.max_pairs;
     }
     ended_[i] = terminated || truncated;
-    out.reward[i] = reward;
-    out.terminated[i] = terminated;
-    out.truncated[i] = truncated;
-    out.illegal[i] = illegal;
-    out.chain[i] = chain;
+    using namespace tokopuyo_step;
+    out.at<REWARD>()[i] = reward;
+    out.at<TERMINATED>()[i] = terminated;
+    out.at<TRUNCATED>()[i] = truncated;
+    out.at<ILLEGAL>()[i] = illegal;
+    out.at<CHAIN>()[i] = chain;
     write(i, out);
 }
 

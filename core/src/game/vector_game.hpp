@@ -10,37 +10,62 @@
 #include <vector>
 
 #include "game/game.hpp"
+#include "game/splitmix64.hpp"
+#include "game/step_table.hpp"
 #include "game/worker_pool.hpp"
+#include "hand.hpp"
 
 namespace tavik {
 
 struct VectorGameConfig {
+    std::size_t games = 1;
+    std::size_t threads = 1;
     unsigned colours = 4;
     unsigned visible = 3;
     std::uint64_t max_pairs = 0;  // 0: no truncation
     // Next-step autoreset: the step after an episode ends starts the next one.
     // Without it, stepping a finished game is refused.
     bool autoreset = true;
+    // Seeds the episodes of games reset without a seed: game i's chain starts
+    // at splitmix64_at(entropy, i).
+    std::uint64_t entropy = 0;
+
+    StepSizes sizes() const { return {games, colours, visible}; }
 };
 
-// Where one step writes, each array holding one entry per game.
-struct StepOutput {
-    std::uint8_t* field;  // games × observation::field_bytes(colours)
-    std::uint8_t* pairs;  // games × visible × 2 × colours
-    std::int8_t* mask;    // games × 22
-    double* reward;
-    bool* terminated;
-    bool* truncated;
-    bool* illegal;
-    std::int32_t* chain;
+// What one step writes, one row per game. The observations are int8, as the
+// MultiBinary spaces that declare them; chain is int64, as Gymnasium's info
+// arrays of a Python int.
+namespace tokopuyo_step {
+enum Output : std::size_t { FIELD, PAIRS, MASK, REWARD, TERMINATED, TRUNCATED, ILLEGAL, CHAIN };
+inline constexpr StepField TABLE[] = {
+    {"field", Element::I8, Role::OBSERVATION, {Dim::ENVS, Dim::PLANES, Dim::ROWS, Dim::COLUMNS}},
+    {"pairs", Element::I8, Role::OBSERVATION, {Dim::ENVS, Dim::VISIBLE, Dim::PAIR_SLOTS, Dim::COLOURS}},
+    {"action_mask", Element::I8, Role::MASK, {Dim::ENVS, Dim::ACTIONS}},
+    {"reward", Element::F64, Role::REWARD, {Dim::ENVS}},
+    {"terminated", Element::BOOL, Role::TERMINATED, {Dim::ENVS}},
+    {"truncated", Element::BOOL, Role::TRUNCATED, {Dim::ENVS}},
+    {"illegal", Element::BOOL, Role::PLAYED, {Dim::ENVS}},
+    {"chain", Element::I64, Role::PLAYED, {Dim::ENVS}},
+};
+}  // namespace tokopuyo_step
+
+using StepOutput = StepOutputs<tokopuyo_step::TABLE>;
+
+// Why a step was refused before anything changed, for the binding to word.
+struct Refusal {
+    enum Kind : std::uint8_t { ACTION_OUTSIDE, EPISODE_OVER };
+    Kind kind;
+    std::size_t env;
+    std::int64_t action;
+    // "action 22 of environment 1 is outside 0..21 (...)"; without the
+    // environment for a caller that steps one game.
+    std::string display(bool name_env) const;
 };
 
 class VectorGame {
 public:
-    static constexpr std::size_t ACTIONS = 22;
-
-    // `entropy` seeds the episodes of games reset without a seed.
-    VectorGame(std::size_t games, VectorGameConfig config, std::size_t threads, std::span<const std::uint64_t> entropy);
+    explicit VectorGame(const VectorGameConfig& config);
 
     std::size_t size() const { return games_.size(); }
     const Game& game(std::size_t i) const { return games_[i].game; }
@@ -51,7 +76,7 @@ public:
 
     // A reason to refuse the actions before anything changes: an action
     // outside 0..21, or (without autoreset) a game that is over.
-    std::optional<std::string> check(std::span<const std::int64_t> actions) const;
+    std::optional<Refusal> check(std::span<const std::int64_t> actions) const;
     // Marks in out[i] whether the next step plays game i (not resets it);
     // true when it plays any.
     bool playing(bool* out) const;
@@ -79,7 +104,7 @@ public:
     }
 
     // The seed chain of a game: the seed of the episode after one seeded s.
-    static std::uint64_t next_seed(std::uint64_t seed);
+    static std::uint64_t next_seed(std::uint64_t seed) { return splitmix64_at(seed, 0); }
 
 private:
     // Chunks of this many games: small enough that a delayed thread leaves

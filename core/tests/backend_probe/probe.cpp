@@ -119,6 +119,9 @@ backend_probe::Log plane_log(const backend_probe::PlaneInput& input) {
     }
     for (std::uint64_t x = 0; x < 8; ++x)
         for (std::uint64_t y = 0; y < 16; ++y) add_plane(log, "cell", Plane::cell(x, y));
+    std::vector<std::int8_t> mask(22);
+    observation::write_mask(static_cast<std::uint32_t>(input.a_low & 0x3F'FFFF), mask.data());
+    for (std::int8_t m : mask) log.add("write_mask", static_cast<std::uint64_t>(m));
     add_plane(log, "all_if(0)", Plane::all_if(0));
     add_plane(log, "all_if(1)", Plane::all_if(1));
     return log;

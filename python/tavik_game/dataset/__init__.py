@@ -12,7 +12,7 @@ from .cluster import map_jobs, run_jobs
 from .labelling import label
 from .manifest import MANIFEST, DamagedManifest, FolderBusy
 from .report import write_report
-from .shards import DiskFull, fields_of, game_of, generate
+from .shards import DiskFull, fields_of, game_of, generate, replay_of
 
 __all__ = [
     "MANIFEST",
@@ -24,6 +24,7 @@ __all__ = [
     "generate",
     "label",
     "map_jobs",
+    "replay_of",
     "run_jobs",
     "write_report",
 ]

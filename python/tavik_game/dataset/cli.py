@@ -11,7 +11,7 @@ import sys
 from collections.abc import Sequence
 from pathlib import Path
 
-from .._cli import BOT_HELP, add_seed, add_workers, int_in
+from .._cli import BOT_HELP, add_progress, add_seed, add_workers, int_in
 from . import manifest as mf
 from .cluster import open_client
 from .report import write_report
@@ -36,7 +36,7 @@ def build_parser() -> argparse.ArgumentParser:
     ap.add_argument("--shard-games", type=int_in("--shard-games", 1, 2**40),
                     help="games per shard (default: from --games and --bot)")
     ap.add_argument("--report", metavar="FILE", help="write an HTML report to this file")
-    ap.add_argument("--quiet", action="store_true", help="no progress bar")
+    add_progress(ap)
     return ap
 
 
@@ -71,7 +71,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             result = generate(
                 args.out, args.games, args.seed, args.bot, args.label_depth, client,
                 max_turns=args.max_turns, shard_games=args.shard_games,
-                workers=None if client is not None else 0, progress=not args.quiet,
+                workers=None if client is not None else 0, progress=not args.no_progress,
             )  # fmt: skip
     except KeyboardInterrupt:
         shards = json.loads((Path(args.out) / mf.MANIFEST).read_bytes())["shards"]

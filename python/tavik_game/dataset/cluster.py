@@ -4,7 +4,7 @@ number of workers; and the local cluster a command starts for itself."""
 from __future__ import annotations
 
 import contextlib
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Generator, Iterator, Sequence
 from typing import Any, Optional, TypeVar
 
 J = TypeVar("J")
@@ -97,7 +97,7 @@ def run_jobs(
     client: Any = None,
     workers: int = 0,
     on_start: Optional[Callable[[int], None]] = None,
-) -> Iterator[tuple[int, R]]:
+) -> Generator[tuple[int, R], None, None]:
     """Runs ``fn(job)`` for every job; yields ``(index, result)`` as results come in.
 
     fn(job) -> result: each job must be independent of the others, and its randomness made from

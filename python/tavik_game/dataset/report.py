@@ -128,9 +128,10 @@ def write_report(out: str | os.PathLike[str], report: str | os.PathLike[str], ru
             longest = [x + y for x, y in zip(longest, e["longest_chain"])]
             labels = [x + y for x, y in zip(labels, e["label_chain"])]
     made = sum(1 for e in manifest["shards"] if e)
+    rows = sum(e["rows"] for e in manifest["shards"] if e)  # the manifest's total is set at the end
     facts = [
         ("games", f"{a['games']:,}"),
-        ("positions", f"{manifest['rows']:,}"),
+        ("positions", f"{rows:,}"),
         ("shards", f"{made:,}" if made == len(manifest["shards"]) else f"{made:,} of {len(manifest['shards']):,}"),
         ("bot", html.escape(str(a["bot"]))),
         ("seed", str(a["seed"])),
@@ -141,7 +142,7 @@ def write_report(out: str | os.PathLike[str], report: str | os.PathLike[str], ru
     cards = "".join(f'<div class="card"><div class="v">{v}</div><div class="k">{k}</div></div>' for k, v in facts)
     body = [
         f"<h1>Self-play dataset: {_plural(a['games'], 'game')} of {html.escape(str(a['bot']))}</h1>",
-        f'<p class="sub">{_plural(manifest["rows"], "position")} in {_plural(len(manifest["shards"]), "shard")}'
+        f'<p class="sub">{_plural(rows, "position")} in {_plural(len(manifest["shards"]), "shard")}'
         f"{'' if manifest['complete'] else ' (incomplete: the same command completes it)'}; "
         f"each labelled with the best chain of <code>find_chain_recursive({a['label_depth']})</code> on its "
         f"field; a game ends when it tops out or after {_plural(a['max_turns'], 'move')}.</p>",

@@ -3,6 +3,7 @@ and the way back from a row to its game."""
 
 from __future__ import annotations
 
+import contextlib
 import errno
 import functools
 import hashlib
@@ -19,6 +20,7 @@ import tavik
 from .._cli import parse_bot
 from .._native import Game, game_seed, play_games
 from .._progress import Progress
+from ..replay import Replay
 from . import manifest as mf
 from .cluster import run_jobs
 
@@ -267,6 +269,15 @@ def generate(
             ) from None
 
 
+def _keep(path: Path, manifest: dict[str, Any], k: int, data: bytes, summary: dict[str, Any]) -> None:
+    mf.write_atomic(path / mf.shard_name(k), data)
+    summary["sha256"] = hashlib.sha256(data).hexdigest()
+    summary["bytes"] = len(data)
+    manifest["shards"][k] = summary
+    # The manifest names a shard only once its file is complete.
+    mf.write_atomic(path / MANIFEST, mf.manifest_bytes(manifest))
+
+
 def _count(n: int, word: str) -> str:
     return f"{n} {word}" if n == 1 else f"{n} {word}s"
 
@@ -290,19 +301,17 @@ def _run(
         used_workers = n
         bar.restart_clock()  # starting a local cluster takes seconds
 
-    for k, (data, summary) in run_jobs(
-        functools.partial(play_shard, arguments), todo, client=client, workers=workers, on_start=started
-    ):
-        mf.write_atomic(path / mf.shard_name(todo[k]), data)
-        summary["sha256"] = hashlib.sha256(data).hexdigest()
-        summary["bytes"] = len(data)
-        manifest["shards"][todo[k]] = summary
-        done_games += summary["games"][1] - summary["games"][0]
-        made_rows += summary["rows"]
-        # The manifest names a shard only once its file is complete.
-        mf.write_atomic(manifest_path, mf.manifest_bytes(manifest))
-        rate = made_rows / max(bar.elapsed(), 1e-9)
-        bar.update(done_games, f"games, {made_rows} positions, {rate:,.0f} positions/s")
+    # Closed on the way out, whatever stops the loop: a full disk must not leave tasks running.
+    jobs = contextlib.closing(
+        run_jobs(functools.partial(play_shard, arguments), todo, client=client, workers=workers, on_start=started)
+    )
+    with jobs as results:
+        for k, (data, summary) in results:
+            _keep(path, manifest, todo[k], data, summary)
+            done_games += summary["games"][1] - summary["games"][0]
+            made_rows += summary["rows"]
+            rate = made_rows / max(bar.elapsed(), 1e-9)
+            bar.update(done_games, f"games, {made_rows} positions, {rate:,.0f} positions/s")
     seconds = bar.elapsed() if todo else 0.0
     bar.close()
 
@@ -339,3 +348,22 @@ def game_of(row: Mapping[str, Any], hands: Sequence[int] = ()) -> Game:
     for i in hands:
         game.play(every[int(i)])
     return game
+
+
+def replay_of(rows: Sequence[Mapping[str, Any]], title: str = "tavik_game dataset") -> Replay:
+    """An HTML replay (``.write(path)``) of the games the rows come from, each from its first
+    row given in turn order: e.g. ``replay_of(table.filter(pc.field("game") == 3).to_pylist())``."""
+    replay = Replay(title)
+    every = tavik.Hand.enumerate()
+    game: Game | None = None
+    for row in rows:
+        if game is None or row["turn"] == 0 or row["game_seed"] != game.seed or row["turn"] != game.turn:
+            game = game_of(row)
+            if row["turn"] != 0:
+                raise ValueError(f"game {row['game']}: its rows must start at turn 0, not {row['turn']}")
+            replay.start_game(f"game {row['game']} (seed {row['game_seed']})")
+        hand = every[int(row["hand"])]
+        before, pairs = game.field, game.pairs
+        move = game.play(hand)
+        replay.add_move(before, hand, pairs[0], pairs[1:], move=move, total_score=game.score, turn=game.turn - 1)
+    return replay
