@@ -68,5 +68,4 @@ inline const std::vector<BitField>& corpus() {
     return fields;
 }
 
-
 }  // namespace tavik::bench

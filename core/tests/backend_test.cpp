@@ -78,7 +78,8 @@ TEST(BackendTest, BothBackendsBuildTheSameCorpusAndPlayItTheSameWay) {
     const std::vector<Cells> corpus = tavik::corpus_cells();
     ASSERT_EQ(corpus, tavik_portable::corpus_cells());
     for (std::size_t i = 0; i < corpus.size() && !HasFatalFailure(); ++i)
-        expect_same(tavik::field_log(corpus[i]), tavik_portable::field_log(corpus[i]), "corpus field " + std::to_string(i));
+        expect_same(tavik::field_log(corpus[i]), tavik_portable::field_log(corpus[i]),
+                    "corpus field " + std::to_string(i));
 }
 
 TEST(BackendTest, RandomFieldsChainSearchAndObserveTheSameWay) {

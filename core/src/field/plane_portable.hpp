@@ -213,8 +213,7 @@ private:
 // without holes is left as it is. Lanes of at most 15 holes.
 class HoleCloser {
 public:
-    HoleCloser(Plane holes, Plane area)
-        : low_(holes.low(), area.low()), high_(holes.high(), area.high()) {}
+    HoleCloser(Plane holes, Plane area) : low_(holes.low(), area.low()), high_(holes.high(), area.high()) {}
 
     Plane close(Plane p) const { return Plane(low_.close(p.low()), high_.close(p.high())); }
 

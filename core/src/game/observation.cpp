@@ -86,8 +86,8 @@ bool valid_types(const std::uint8_t* types) {
 void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out) {
     const std::uint8_t* seen = types + COLUMNS;  // Python row 0 is hidden
     for (unsigned k = 0; k <= colours; ++k) {
-        const std::uint8_t code = k < colours ? static_cast<std::uint8_t>(PuyoType::RED + k)
-                                             : static_cast<std::uint8_t>(PuyoType::OJAMA);
+        const std::uint8_t code =
+            k < colours ? static_cast<std::uint8_t>(PuyoType::RED + k) : static_cast<std::uint8_t>(PuyoType::OJAMA);
         std::uint8_t* plane = out + k * PLANE_BYTES;
         for (std::size_t i = 0; i < PLANE_BYTES; ++i) plane[i] = seen[i] == code;
     }

@@ -94,9 +94,8 @@ backend_probe::Log plane_log(const backend_probe::PlaneInput& input) {
     log.add("a.is_subset_of(b)", a.is_subset_of(b));
     log.add("(a&b).is_subset_of(b)", (a & b).is_subset_of(b));
     log.add("a==b", a == b);
-    for (const auto& [name, area] : {std::pair<const char*, Plane>{"count_area", masks::COUNT_AREA},
-                                     {"everywhere", ~Plane()},
-                                     {"a", a}}) {
+    for (const auto& [name, area] :
+         {std::pair<const char*, Plane>{"count_area", masks::COUNT_AREA}, {"everywhere", ~Plane()}, {"a", a}}) {
         const HoleCloser closer(holes, area);
         add_plane(log, std::string("close.") + name + ".a", closer.close(a));
         add_plane(log, std::string("close.") + name + ".b", closer.close(b));
