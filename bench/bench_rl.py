@@ -3,7 +3,8 @@
     python bench/bench_rl.py [--steps N] [--repeat N]
 
 - Observation: `observe([field])` and `observe(256 fields)` per field, as a multiple of one
-  `clone().chain()` of the 19-chain.
+  `clone().chain()` of the 19-chain; and per row of a dataset's (256, 14, 6) type numbers,
+  `observe(types)` beside `from_numpy` per row then `observe`, and a NumPy one-hot.
 - Single environment, random legal actions: the hand-written environment a user would write on
   the public API (field from `Game`, observation from 78 `get()` calls per plane set) against
   `TokopuyoEnv`.
@@ -185,14 +186,23 @@ def main() -> None:
     out = np.empty((args.envs, 5, 13, 6), np.uint8)
     # Short blocks in turn, many rounds: this machine's speed drifts over seconds, so blocks
     # timed far apart compare different machines. Each figure is its fastest block.
+    types = np.stack([tg.to_numpy(f) for f in batch])
+    codes = np.array([4, 5, 6, 7, 1], np.uint8)[None, :, None, None]
     blocks = {"chain": (lambda: nineteen.clone().chain(), 2_000, 1),
               "one": (lambda: tg.observe(one), 2_000, 1),
-              "batch": (lambda: tg.observe(batch, out=out), 20, args.envs)}
+              "batch": (lambda: tg.observe(batch, out=out), 20, args.envs),
+              "types": (lambda: tg.observe(types, out=out), 20, args.envs),
+              "from_numpy": (lambda: tg.observe([tg.from_numpy(t) for t in types], out=out), 2, args.envs),
+              "numpy": (lambda: np.equal(types[:, None, 1:], codes, out=out.view(bool)), 20, args.envs)}
     ns = interleaved(blocks, 40 * args.repeat)
     chain_ns, one_ns, batch_ns = ns["chain"], ns["one"], ns["batch"]
     print(f"19-chain clone().chain():          {chain_ns:8.1f} ns  (baseline)")
     print(f"observe([field]):                  {one_ns:8.1f} ns  {one_ns / chain_ns:5.2f} x chain")
-    print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain\n")
+    print(f"observe({args.envs} fields), per field:   {batch_ns:8.1f} ns  {batch_ns / chain_ns:5.2f} x chain")
+    types_ns = ns["types"]
+    print(f"observe(types), per row:           {types_ns:8.1f} ns  (baseline of the next two)")
+    print(f"from_numpy per row, then observe:  {ns['from_numpy']:8.1f} ns  {ns['from_numpy'] / types_ns:5.2f} x")
+    print(f"NumPy one-hot (np.equal), per row: {ns['numpy']:8.1f} ns  {ns['numpy'] / types_ns:5.2f} x\n")
 
     hand_steps = max(1000, args.steps // 10)
     runs: dict[str, list[tuple[float, float, float]]] = {}

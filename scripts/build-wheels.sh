@@ -43,6 +43,23 @@ echo "== sdist"
 "$WORK/tools/bin/python" -m build --sdist --outdir "$DIST" . >/dev/null
 sdist=$(ls "$DIST"/tavik-*.tar.gz)
 
+# The files of an sdist as paths inside the project, one a line, sorted.
+sdist_files() { tar -tzf "$1" | grep -v '/$' | sed 's|^[^/]*/||' | grep -vx 'PKG-INFO' | LC_ALL=C sort; }
+
+echo "== the sdist of a clone with untracked files holds the tracked files only"
+probe="$WORK/probe"
+git clone -q --no-hardlinks . "$probe"
+# What a user leaves in a clone: a venv whose name .gitignore does not list (its link to an
+# absolute path broke the wheel build on Python 3.13) and a scratch file beside the sources.
+mkdir -p "$probe/.user-venv/bin" && ln -s "$(command -v "$PYTHON")" "$probe/.user-venv/bin/python3"
+echo scratch >"$probe/core/src/notes.txt"
+"$WORK/tools/bin/python" -m build --sdist --outdir "$WORK/probe-dist" "$probe" >/dev/null
+(cd "$probe" && git ls-files | LC_ALL=C sort) >"$WORK/probe-tracked"
+sdist_files "$WORK"/probe-dist/tavik-*.tar.gz >"$WORK/probe-sdist"
+diff "$WORK/probe-tracked" "$WORK/probe-sdist" >/dev/null ||
+  { echo "the sdist and the tracked files differ (< tracked, > sdist):"; diff "$WORK/probe-tracked" "$WORK/probe-sdist"; exit 1; }
+echo "    $(wc -l <"$WORK/probe-sdist") files, none untracked"
+
 first=1
 while read -r ver py <&3; do
   echo "== x86-64 wheel for Python $ver, built from the sdist in an isolated environment"

@@ -564,3 +564,31 @@ TEST(ChainFinderPassLimit, TwentiethVanishingPassFailsTheWholeSearch) {
     EXPECT_EQ(panic_text([&] { (void)ChainFinder::best_by_extend(f); }), limit);
     EXPECT_EQ(f.passes, 0u);
 }
+
+// A hole in the frame is an empty cell beside the groups, but no column a puyo
+// is dropped into; a hole in the floor leaves its column no landing row.
+TEST(ChainFinderBrokenFrame, HolesInTheFrameGiveNoCandidateOutsideColumnsOneToSix) {
+    struct Case {
+        const char* name;
+        std::vector<Position> holes;
+    };
+    const Case cases[] = {{"left wall", {{0, 12}, {0, 13}, {0, 14}}},
+                          {"right wall", {{7, 13}, {7, 14}}},
+                          {"floor under the groups", {{1, 15}, {6, 15}}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto b = rows<BitField>({"R    G", "R    G", "BY   Y"});
+        auto a = rows<ArrayField>({"R    G", "R    G", "BY   Y"});
+        for (const Position& p : c.holes) {
+            b.set(p.x, p.y, PuyoType::EMPTY);
+            a.set(p.x, p.y, PuyoType::EMPTY);
+        }
+        for (const auto& [x, count, type] : candidate_set(b)) EXPECT_TRUE(x >= 1 && x <= 6) << x;
+        for (const auto& [x, count, type] : candidate_set(a)) EXPECT_TRUE(x >= 1 && x <= 6) << x;
+        // The searches run whole, with the column masks both ways.
+        (void)ChainFinder::find_by_extend(b);
+        (void)ChainFinder::best_by_extend(b);
+        (void)ChainFinder::best_by_extend(b, 0b100001);
+        if (b.is_quiet()) (void)ChainFinder::best_by_extend_of_quiet(b, ChainFinder::ALL_COLUMNS);
+    }
+}

@@ -1,3 +1,4 @@
+// Batched stepping: episodes independent of the thread count, truncation and autoreset, refusals.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -139,4 +140,20 @@ TEST(VectorGameTest, CheckRefusesOutOfRangeActionsAndFinishedGamesWithoutAutores
     EXPECT_EQ(over->kind, Refusal::EPISODE_OVER);
     EXPECT_EQ(over->env, 0u);
     EXPECT_EQ(over->display(true), "the episode is over: call reset()");
+}
+
+TEST(VectorGameTest, TheStepTableGivesEachOutputItsShapeForTheConfiguration) {
+    const StepSizes sizes{5, 3, 2};
+    auto shape = [&](Output k) {
+        std::vector<std::size_t> out;
+        for (Dim d : TABLE[k].shape()) out.push_back(sizes.of(d));
+        return out;
+    };
+    EXPECT_EQ(shape(FIELD), (std::vector<std::size_t>{5, 4, 13, 6}));
+    EXPECT_EQ(shape(PAIRS), (std::vector<std::size_t>{5, 2, 2, 3}));
+    EXPECT_EQ(shape(MASK), (std::vector<std::size_t>{5, 22}));
+    EXPECT_EQ(shape(CHAIN), (std::vector<std::size_t>{5}));
+    // The names are the keys of Gymnasium's result, unique within the table.
+    for (std::size_t a = 0; a < std::size(TABLE); ++a)
+        for (std::size_t b = a + 1; b < std::size(TABLE); ++b) EXPECT_NE(TABLE[a].name, TABLE[b].name);
 }

@@ -15,7 +15,7 @@ namespace {
 
 // Past this a beam's slots (22 children of about 100 bytes per node) would
 // take gigabytes.
-constexpr std::uint64_t MAX_WIDTH = 100000;
+constexpr std::uint64_t MAX_WIDTH = BeamBot::MAX_WIDTH;
 constexpr std::uint64_t MAX_DEPTH = 64;
 constexpr std::uint64_t MAX_THREADS = 256;
 
@@ -27,7 +27,7 @@ constexpr std::uint64_t MAX_HORIZON = 128;
 BotWeights weights_argument(PyObject* o, const char* where) {
     const std::string what = std::string(where) + ": weights must be a BotWeights or a sequence of " +
                              std::to_string(BotWeights::COUNT) + " numbers";
-    Ref items = owned_items(o, what.c_str());  // an int subclass's __float__ may change the caller's list
+    Ref items = sized_items(o, what.c_str());  // an int subclass's __float__ may change the caller's list
     if (static_cast<std::size_t>(PyTuple_GET_SIZE(items.get())) != BotWeights::COUNT) raise(PyExc_ValueError, what);
     BotWeights w;
     const auto members = w.members();
@@ -239,7 +239,7 @@ void add_beam_bot(PyObject* module) {
     add_to_module(module, "BeamBot", Py_NewRef(reinterpret_cast<PyObject*>(beam_bot_type())));
     static PyMethodDef functions[] = {method<evaluate_field>("_evaluate"), method<tuned_weights>("_tuned_weights"),
                                       END_METHODS};
-    if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
+    add_functions(module, functions);
 }
 
 }  // namespace tavik::py

@@ -87,10 +87,32 @@ PyObject* sequence_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* sequence_item(PyObject* self, Py_ssize_t i) {
     return entry([&] {
+        // Iteration runs through here and never ends: a loop in C (deque(seq),
+        // list(seq)) checks no signal of its own, so Ctrl-C is noticed here.
+        if (PyErr_CheckSignals() < 0) throw_python_error();
         BorrowShared<PairSequence> s(self);
         if (i < 0) raise(PyExc_IndexError, "PairSequence index must be >= 0 (the sequence is endless)");
         return pair_object(s->at(static_cast<std::uint64_t>(i)));
     });
+}
+
+// Answered without a search: SplitMix64 gives every 64-bit value once in its
+// period and each 32-bit half maps onto every colour, so each pair of the
+// sequence's colours comes somewhere, and no other pair ever does.
+int sequence_contains(PyObject* self, PyObject* value) {
+    PyObject* found = entry([&] {
+        BorrowShared<PairSequence> s(self);
+        if (!PyObject_TypeCheck(value, tavik_pair_type())) return to_py(false);
+        const Pair p = copy_of<Pair>(value, tavik_pair_type());
+        const auto dealt = [&](PuyoType t) {
+            return t.number() >= PuyoType::RED && t.number() < PuyoType::RED + s->colours();
+        };
+        return to_py(dealt(p.axis()) && dealt(p.child()));
+    });
+    if (!found) return -1;
+    const int answer = found == Py_True;
+    Py_DECREF(found);
+    return answer;
 }
 
 PyObject* sequence_seed(PyObject* self) {
@@ -185,16 +207,7 @@ PyObject* game_legal_mask(PyObject* self, PyObject*) {
 }
 
 PyObject* game_legal_hands(PyObject* self, PyObject*) {
-    return entry([&] {
-        const std::uint32_t mask = BorrowShared<Game>(self)->legal_mask();
-        Ref list = Ref::steal(PyList_New(0));
-        for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
-            if (!(mask >> i & 1)) continue;
-            Ref h = Ref::steal(new_object(tavik_hand_type(), Hand::enumerate()[i]));
-            if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
-        }
-        return list.release();
-    });
+    return entry([&] { return legal_hands_list(BorrowShared<Game>(self)->legal_mask()); });
 }
 
 PyObject* game_play(PyObject* self, CallArgs args) {
@@ -235,7 +248,9 @@ PyObject* game_reduce(PyObject* self, PyObject*) {
     });
 }
 
-// Checked, so a state the rules forbid cannot be unpickled.
+// Checks the types, the ranges, `over` against the field and the pending bonus
+// (none, or the game's own all-clear bonus: no move owes anything else). A
+// score or turn no game reaches is taken as it is; both stop at 2**64 - 1.
 PyObject* game_setstate(PyObject* self, CallArgs args) {
     return entry([&] {
         auto [state] = parse(args, "Game.__setstate__()", "state");
@@ -253,6 +268,9 @@ PyObject* game_setstate(PyObject* self, CallArgs args) {
         if (over != rules::is_dead(field))
             raise(PyExc_ValueError, "Game.__setstate__(): over must say whether the spawn cell is occupied");
         BorrowExclusive<Game> g(self);
+        if (pending != 0 && pending != g->all_clear_bonus())
+            raise(PyExc_ValueError, "Game.__setstate__(): pending bonus must be 0 or the all-clear bonus " +
+                                        std::to_string(g->all_clear_bonus()) + ", got " + std::to_string(pending));
         *g = Game::from_parts(g->sequence(), g->visible(), g->all_clear_bonus(), field, turn, score, max_chain, over,
                               pending);
         return py_none();
@@ -291,6 +309,7 @@ PyTypeObject* pair_sequence_type() {
     return create_once<PairSequence>(lazy, "PairSequence", "tavik_game.PairSequence", [](PyTypeObject& t) {
         static PySequenceMethods sequence{};
         sequence.sq_item = sequence_item;
+        sequence.sq_contains = sequence_contains;
         static PyGetSetDef getters[] = {getter<sequence_seed>("seed"), getter<sequence_colours>("colours"),
                                         END_GETTERS};
         static PyMethodDef methods[] = {{"__reduce__", sequence_reduce, METH_NOARGS, ""}, END_METHODS};

@@ -33,6 +33,8 @@ void add_functions(PyObject* module, PyMethodDef* functions);
 // A hand argument: a tavik.Hand (TypeError naming `where` otherwise).
 Hand hand_argument(PyObject* o, const char* where);
 BitField field_argument(PyObject* o, const char* where);
+// The hands of a legal-hand mask as a list of tavik.Hand, in Hand.enumerate() order.
+PyObject* legal_hands_list(std::uint32_t mask);
 
 void add_rules(PyObject* module);
 void add_game(PyObject* module);
@@ -57,14 +59,13 @@ void parse_with_defaults(const CallArgs& args, const char* location, std::initia
 // An int argument in [low, high]: TypeError for a non-int, ValueError outside.
 std::uint64_t int_argument(PyObject* o, const char* where, const char* name, std::uint64_t low, std::uint64_t high);
 
-// The items of a list, tuple or other sequence with a length, as
-// PySequence_Fast gives them; TypeError(`message`) for anything without one:
-// an endless iterable (a PairSequence, say) would be read until memory ran out.
-Ref sized_items(PyObject* o, const char* message);
-// As sized_items, but always a tuple of its own: reading an item may run
+// The items of a list, tuple or other sequence with a length, as a tuple only
+// the caller holds (PySequence_Fast_ITEMS reads it): reading an item may run
 // Python code (`__index__`, a finalizer the collector starts) that empties the
 // caller's list, and the items read must stay alive and in place.
-Ref owned_items(PyObject* o, const char* message);
+// TypeError(`message`) for anything without a length:
+// an endless iterable (a PairSequence, say) would be read until memory ran out.
+Ref sized_items(PyObject* o, const char* message);
 
 // The interpreter lock released while this lives, so other Python threads
 // (a Dask worker's heartbeat among them) run; taken back on every exit, a

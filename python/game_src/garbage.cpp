@@ -43,7 +43,7 @@ void add_garbage(PyObject* module) {
         method<drop_ojama>("drop_ojama"),
         END_METHODS,
     };
-    if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
+    add_functions(module, functions);
 }
 
 }  // namespace tavik::py

@@ -445,14 +445,7 @@ PyObject* match_legal_hands(PyObject* self, CallArgs args) {
     return entry([&] {
         auto [player] = parse(args, "Match.legal_hands()", "player");
         const unsigned p = player_argument(player, "Match.legal_hands()");
-        const std::uint32_t mask = BorrowShared<Match>(self)->legal_mask(p);
-        Ref list = Ref::steal(PyList_New(0));
-        for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
-            if (!(mask >> i & 1)) continue;
-            Ref h = Ref::steal(new_object(tavik_hand_type(), Hand::enumerate()[i]));
-            if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
-        }
-        return list.release();
+        return legal_hands_list(BorrowShared<Match>(self)->legal_mask(p));
     });
 }
 

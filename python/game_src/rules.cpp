@@ -15,20 +15,10 @@ namespace {
 
 PyObject* hand_object(std::size_t index) { return new_object(tavik_hand_type(), Hand::enumerate()[index]); }
 
-PyObject* legal_hands_of(std::uint32_t mask) {
-    Ref list = Ref::steal(PyList_New(0));
-    for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) {
-        if (!(mask >> i & 1)) continue;
-        Ref h = Ref::steal(hand_object(i));
-        if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
-    }
-    return list.release();
-}
-
 PyObject* legal_hands(PyObject*, CallArgs args) {
     return entry([&] {
         auto [field] = parse(args, "legal_hands()", "field");
-        return legal_hands_of(rules::legal_mask(field_argument(field, "legal_hands()")));
+        return legal_hands_list(rules::legal_mask(field_argument(field, "legal_hands()")));
     });
 }
 
@@ -50,7 +40,7 @@ PyObject* is_dead(PyObject*, CallArgs args) {
 std::vector<std::size_t> hand_indices(PyObject* hands) {
     std::vector<std::size_t> out;
     if (hands == Py_None) {
-        for (std::size_t i = 0; i < Hand::enumerate().size(); ++i) out.push_back(i);
+        for (std::size_t i = 0; i < Hand::COUNT; ++i) out.push_back(i);
         return out;
     }
     Ref seq = sized_items(hands, "expand(): hands must be a sequence of tavik.Hand or None");
@@ -65,18 +55,11 @@ std::vector<std::size_t> hand_indices(PyObject* hands) {
 
 PyObject* expand(PyObject*, CallArgs args) {
     return entry([&] {
-        PyObject* hands_arg = Py_None;
-        auto [field_arg, pair_arg, hands] = [&] {
-            // hands is optional: parse with it when given.
-            const Py_ssize_t given = args.npos + (args.kwnames ? PyTuple_GET_SIZE(args.kwnames) : 0) +
-                                     (args.kwdict ? PyDict_GET_SIZE(args.kwdict) : 0);
-            if (given <= 2) {
-                auto [f, p] = parse(args, "expand()", "field", "pair");
-                return std::array<PyObject*, 3>{f, p, Py_None};
-            }
-            return parse(args, "expand()", "field", "pair", "hands");
-        }();
-        hands_arg = hands;
+        PyObject* a[] = {nullptr, nullptr, Py_None};
+        parse_with_defaults(args, "expand()", {"field", "pair", "hands"}, a);
+        PyObject* const field_arg = a[0];
+        PyObject* const pair_arg = a[1];
+        PyObject* const hands_arg = a[2];
         const BitField field = field_argument(field_arg, "expand()");
         if (!PyObject_TypeCheck(pair_arg, tavik_pair_type()))
             raise(PyExc_TypeError, std::string("expand(): expected tavik.Pair, got ") + Py_TYPE(pair_arg)->tp_name);
@@ -122,6 +105,16 @@ PyObject* field_key(PyObject*, CallArgs args) {
 
 }  // namespace
 
+PyObject* legal_hands_list(std::uint32_t mask) {
+    Ref list = Ref::steal(PyList_New(0));
+    for (std::size_t i = 0; i < Hand::COUNT; ++i) {
+        if (!(mask >> i & 1)) continue;
+        Ref h = Ref::steal(hand_object(i));
+        if (PyList_Append(list.get(), h.get()) < 0) throw_python_error();
+    }
+    return list.release();
+}
+
 void add_rules(PyObject* module) {
     static PyMethodDef functions[] = {
         method<legal_hands>("legal_hands"),
@@ -132,7 +125,7 @@ void add_rules(PyObject* module) {
         method<field_key>("field_key"),
         END_METHODS,
     };
-    if (PyModule_AddFunctions(module, functions) < 0) throw_python_error();
+    add_functions(module, functions);
 }
 
 }  // namespace tavik::py

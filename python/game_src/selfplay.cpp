@@ -2,6 +2,7 @@
 // held, the games and searches run without it, the columns land in NumPy arrays.
 #include "buffer.hpp"
 #include "game_module.hpp"
+#include "game/beam_bot.hpp"
 #include "game/selfplay.hpp"
 
 #include <cstring>
@@ -43,7 +44,10 @@ PyObject* play_games(PyObject*, CallArgs args) {
         o.first_game = int_argument(first, "play_games()", "first_game", 0, INT64_MAX);
         o.games = int_argument(games, "play_games()", "games", 0, INT64_MAX - o.first_game);
         o.bot = bot_kind(bot);
-        o.beam_width = static_cast<unsigned>(int_argument(width, "play_games()", "beam_width", 0, 1u << 20));
+        // The other bots ignore the width; the beam bot's is checked as BeamBot() checks it.
+        const bool beam = o.bot == selfplay::BotKind::BEAM;
+        o.beam_width = static_cast<unsigned>(
+            int_argument(width, "play_games()", "beam_width", beam ? 1 : 0, beam ? BeamBot::MAX_WIDTH : 1u << 20));
         o.max_turns = int_argument(max_turns, "play_games()", "max_turns", 1, INT32_MAX);
         o.label_depth = int_argument(depth, "play_games()", "label_depth", 1, 16);
         o.visible = static_cast<unsigned>(int_argument(visible, "play_games()", "visible", 1, Game::MAX_VISIBLE));

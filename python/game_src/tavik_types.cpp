@@ -75,26 +75,22 @@ Ref sized_items(PyObject* o, const char* message) {
             raise(PyExc_TypeError, message);
         }
     }
-    return Ref::steal(PySequence_Fast(o, message));
-}
-
-Ref owned_items(PyObject* o, const char* message) {
-    if (PyTuple_Check(o)) return Ref::borrow(o);  // cannot change under us
-    if (!PyList_Check(o)) {
-        // Any other sequence is read into a tuple only we hold.
-        if (PyObject_Length(o) < 0) {
-            PyErr_Clear();
-            raise(PyExc_TypeError, message);
-        }
-        return Ref::steal(PySequence_Tuple(o));
+    // A tuple of our own, even for a list: the caller reads the items after
+    // calls that may run Python code (an allocation may start the collector,
+    // whose finalizers may empty the list), and a list's item array moves or
+    // goes when the list changes.
+    if (PyTuple_Check(o)) return Ref::borrow(o);
+    // Any other sequence is read into a new list first.
+    const Ref list = PyList_Check(o) ? Ref::borrow(o) : Ref::steal(PySequence_Fast(o, message));
+    for (;;) {
+        // Not PyList_AsTuple: it takes the item array before allocating the tuple.
+        const Py_ssize_t n = PyList_GET_SIZE(list.get());
+        Ref copy = Ref::steal(PyTuple_New(n));
+        if (PyList_GET_SIZE(list.get()) != n) continue;  // changed by a finalizer while we allocated: again
+        // Nothing below runs Python code.
+        for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(copy.get(), i, Py_NewRef(PyList_GET_ITEM(list.get(), i)));
+        return copy;
     }
-    // Not PyList_AsTuple: it reads the list's size before allocating, and the
-    // allocation may start the collector, whose finalizers may empty the list.
-    const Py_ssize_t n = PyList_GET_SIZE(o);
-    Ref items = Ref::steal(PyTuple_New(n));
-    if (PyList_GET_SIZE(o) != n) raise(PyExc_ValueError, "the list changed size while it was read");
-    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(items.get(), i, Py_NewRef(PyList_GET_ITEM(o, i)));
-    return items;
 }
 
 void parse_with_defaults(const CallArgs& args, const char* location, std::initializer_list<const char*> names,

@@ -33,7 +33,7 @@ StepOutput outputs_in(const StepArrays& arrays, const StepArrays::Set& set) {
 
 // Seeds from a sequence of ints (any size that fits 64 bits).
 std::vector<std::uint64_t> seeds_of(PyObject* o, std::size_t n, const char* what) {
-    Ref seq = owned_items(o, "seeds must be a sequence of ints");
+    Ref seq = sized_items(o, "seeds must be a sequence of ints");
     if (static_cast<std::size_t>(PyTuple_GET_SIZE(seq.get())) != n) {
         raise(PyExc_ValueError, std::string(what) + " needs " + std::to_string(n) + " seeds");
     }

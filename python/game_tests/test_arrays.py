@@ -1,6 +1,7 @@
 """to_numpy, from_numpy and observe against the cell-by-cell API."""
 
 import random
+import re
 
 import pytest
 
@@ -128,3 +129,39 @@ def test_observe_refuses_read_only_out_and_foreign_items():
 def test_from_numpy_refuses_bad_arrays(array, error, text):
     with pytest.raises(error, match=text):
         tg.from_numpy(array)
+
+
+@pytest.mark.parametrize("colours", [3, 4])
+@pytest.mark.parametrize("n", [0, 1, 5, 40])  # 40: past the count that releases the lock
+def test_observe_of_type_numbers_matches_observe_of_their_fields(colours, n):
+    rng = np.random.default_rng(n + colours)
+    types = rng.integers(0, 8, size=(n, 14, 6), dtype=np.uint8)
+    fields = [tg.from_numpy(t) for t in types]
+    expected = tg.observe(fields, colours)
+    assert np.array_equal(tg.observe(types, colours), expected)
+    out = np.full_like(expected, 9)
+    assert tg.observe(types, colours, out) is out and np.array_equal(out, expected)
+
+
+@pytest.mark.parametrize(
+    ("make", "error", "says"),
+    [
+        (lambda np: np.zeros((3, 14, 6), np.int64), ValueError, "uint8 array of shape (3, 14, 6)"),
+        (lambda np: np.zeros((3, 84), np.uint8), ValueError, "uint8 array of shape (3, 14, 6)"),
+        (lambda np: np.zeros((3, 14, 6), np.uint8)[:, ::-1], ValueError, "C-contiguous"),
+        (lambda np: np.zeros((), np.uint8), ValueError, "shape (0, 14, 6)"),
+        (lambda np: b"\x00" * 84, ValueError, "shape"),
+    ],
+)
+def test_observe_refuses_arrays_that_are_not_rows_of_type_numbers(make, error, says):
+    with pytest.raises(error, match=re.escape(says)):
+        tg.observe(make(np))
+
+
+def test_observe_of_a_bad_type_number_names_the_row_and_leaves_out_unchanged():
+    types = np.zeros((20, 14, 6), np.uint8)
+    types[17, 13, 2] = 8
+    out = np.full((20, 5, 13, 6), 9, np.uint8)
+    with pytest.raises(ValueError, match=re.escape("fields[17] holds a byte that is not a type number")):
+        tg.observe(types, 4, out)
+    assert (out == 9).all()

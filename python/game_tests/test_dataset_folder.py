@@ -8,7 +8,6 @@ import re
 import signal
 import subprocess
 import sys
-import time
 
 import pytest
 
@@ -61,10 +60,9 @@ def test_a_second_command_is_refused_at_once_and_a_dead_ones_lock_is_taken_over(
     (out / "part-00001.parquet").unlink()
     proc = _holder(out)
     try:
-        started = time.monotonic()
         with pytest.raises(dataset.FolderBusy, match=f"in use by another dataset command \\(pid {proc.pid} on "):
             dataset.generate(out, workers=0, **SMALL)
-        assert time.monotonic() - started < 5
+        # Refused before any game: no shard made (a time limit would fail on a loaded machine).
         assert not (out / "part-00001.parquet").exists()
         done = cli_run(["--games", "10", "--seed", "7", "--bot", "greedy", "--max-turns", "30",
                         "--shard-games", "3", "--out", str(out), "--quiet"])  # fmt: skip

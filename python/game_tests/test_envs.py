@@ -10,6 +10,7 @@ gym = pytest.importorskip("gymnasium")
 
 import tavik  # noqa: E402
 import tavik_game as tg  # noqa: E402
+from conftest import random_play_env, random_play_vector_env  # noqa: E402
 from tavik_game.envs import TokopuyoEnv, TokopuyoVectorEnv  # noqa: E402
 
 HANDS = tavik.Hand.enumerate()
@@ -397,3 +398,16 @@ def test_a_huge_num_envs_is_refused_before_anything_is_made():
     finally:
         tracemalloc.stop()
     assert peak < 1 << 20
+
+
+@pytest.mark.parametrize("kwargs", [{}, {"colours": 3, "visible": 1, "max_pairs": 7}, {"visible": 5}])
+def test_random_play_through_the_single_env_keeps_its_invariants(kwargs):
+    random_play_env(lambda: TokopuyoEnv(**kwargs), seed=11)
+
+
+@pytest.mark.parametrize(
+    "kwargs",
+    [{"threads": 1}, {"threads": 2, "max_pairs": 6}, {"threads": 2, "copy": False, "colours": 3, "visible": 2}],
+)
+def test_random_play_through_the_vector_env_keeps_its_invariants(kwargs):
+    random_play_vector_env(lambda: TokopuyoVectorEnv(6, **kwargs), seed=5)

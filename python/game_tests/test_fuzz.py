@@ -11,6 +11,7 @@ import copy
 import gc
 import os
 import pickle
+import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -18,6 +19,8 @@ from hypothesis import strategies as st
 
 tg = pytest.importorskip("tavik_game")
 import tavik  # noqa: E402
+from conftest import check_game_invariants  # noqa: E402
+from hostile import Boom, ClearsOnIndex, GrowsOnIndex, IndexRaises, IndexReturns  # noqa: E402
 
 # A lighter profile for slow builds (sanitizers); scripts/sanitize.sh selects it.
 settings.register_profile("sanitize", max_examples=15, deadline=None, suppress_health_check=list(HealthCheck))
@@ -31,23 +34,6 @@ try:
     import numpy
 except ImportError:  # the array entries need it; the rules do not
     numpy = None
-
-
-class Boom(Exception):
-    """Raised by the hostile objects below; must come out unchanged."""
-
-
-class IndexRaises:
-    def __index__(self):
-        raise Boom("from __index__")
-
-
-class IndexReturns:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class SequenceRaises:
@@ -123,11 +109,6 @@ def snapshot(value):
     return None
 
 
-def check_game_rules(game):
-    assert game.over == tg.is_dead(game.field)
-    assert game.legal_mask() == (0 if game.over else tg.legal_mask(game.field))
-
-
 BOT = tg.BeamBot(width=2, depth=1)
 
 
@@ -189,7 +170,7 @@ def call_checked(fn, args, kwargs, values):
         if old is not None:
             assert value == old, f"{fn!r} changed an argument"
     if isinstance(result, tg.Game):
-        check_game_rules(result)
+        check_game_invariants(result)
         pickle.loads(pickle.dumps(result))
     return result
 
@@ -247,7 +228,7 @@ def test_games_survive_hostile_calls_and_keep_to_the_rules(data):
             result, changed = None, False
         if not changed:
             assert game == before, name
-        check_game_rules(game)
+        check_game_invariants(game)
         if isinstance(result, tg.Game):
             assert result == game and result is not game
     assert pickle.loads(pickle.dumps(game)) == game
@@ -302,23 +283,220 @@ def test_an_endless_sequence_is_refused_not_read(name, call):
         call(tg.PairSequence(1))
 
 
-class ClearsOnIndex:
-    """An int whose conversion empties the list it sits in."""
+# ---------------------------------------------------------------- arguments that change while read
 
-    def __init__(self, items):
-        self.items = items
+class IndexEmpties:
+    def __init__(self, items, value):
+        self.items, self.value = items, value
 
     def __index__(self):
         self.items.clear()
-        return 1
+        return self.value
 
 
-class GrowsOnIndex(ClearsOnIndex):
-    """An int whose conversion makes its list move to a larger block."""
+class BufferEmpties:
+    """An `out` array whose buffer, when taken, empties `items` (Python 3.12 and later)."""
 
-    def __index__(self):
-        self.items.extend(range(10_000))
-        return 1
+    def __init__(self, items, array):
+        self.items, self.array = items, array
+
+    def __buffer__(self, flags):
+        self.items.clear()
+        return memoryview(self.array)
+
+
+def _field_list(n):
+    return [tavik.Field.from_str_array(["RRBB", "GY  "[: 1 + i % 4]]) for i in range(n)]
+
+
+def _observe(make, colours):
+    def call(items, how):
+        if how == "__index__":
+            return tg.observe(items, IndexEmpties(items, colours))
+        if how == "__buffer__":
+            out = numpy.zeros((len(items), colours + 1, 13, 6), numpy.uint8)
+            return tg.observe(items, colours, out=BufferEmpties(items, out)) and out
+        return tg.observe(items, colours)
+    return make, call
+
+
+def _label(items, how):
+    from tavik_game._native import label_fields
+
+    out = numpy.zeros(2 * len(items), numpy.int64)
+    label_fields(items, 1, BufferEmpties(items, out) if how == "__buffer__" else out)
+    return out
+
+
+def _sequence_cases():
+    expand = (lambda: [tavik.Hand(h, TOP) for h in range(6)],
+              lambda items, how: tg.expand(tavik.Field(), tavik.Pair(4, 5), items))
+    cases = [("expand", *expand, "finalizer")]
+    if numpy is not None:
+        # 20 and 5 fields: observe writes many fields without the lock and few with it.
+        entries = {"observe many": _observe(lambda: _field_list(20), 3),
+                   "observe few": _observe(lambda: _field_list(5), 3),
+                   "observe games": _observe(lambda: [tg.Game(seed=s) for s in range(18)], 4),
+                   "label_fields": (lambda: _field_list(6), _label)}
+        hows = ["finalizer", "__index__"] + (["__buffer__"] if sys.version_info >= (3, 12) else [])
+        # label_fields takes its depth as an int only, so no __index__ runs there.
+        cases += [(name, make, call, how) for name, (make, call) in entries.items() for how in hows
+                  if (name, how) != ("label_fields", "__index__")]
+    return cases
+
+
+def same_result(a, b):
+    if numpy is not None and isinstance(a, numpy.ndarray):
+        return a.shape == b.shape and bool((a == b).all())
+    # expand's (hand, field, chain result) triples: a ChainResult has no equality.
+    return [(h, f, c.score) for h, f, c in a] == [(h, f, c.score) for h, f, c in b]
+
+
+@pytest.mark.parametrize("name, make, call, how", _sequence_cases(),
+                         ids=lambda v: v if isinstance(v, str) else "")
+def test_a_list_emptied_during_the_call_is_read_as_it_was_or_as_empty(name, make, call, how):
+    # Either way the call works on one consistent list: the items it was given, or none.
+    whole, empty = call(make(), None), call([], None)
+    items = make()
+    threshold = gc.get_threshold()
+    try:
+        if how == "finalizer":
+            _collector_clears(items)
+        result = call(items, how)
+    finally:
+        gc.set_threshold(*threshold)
+    if how == "__buffer__":  # the out array was sized for the whole list
+        assert same_result(result, whole)
+    else:
+        assert same_result(result, whole) or same_result(result, empty)
+
+
+# In a new interpreter observe's first array imports NumPy: thousands of allocations, so the
+# collector certainly runs inside the call, and its finalizer empties the list being read.
+EMPTIED_DURING_OBSERVE = """
+import gc, tavik, tavik_game as tg
+items = {items}
+expected = [tavik.Field(f.field) if isinstance(f, tg.Game) else f.clone() for f in items]
+class Trap:
+    def __del__(self):
+        items.clear()
+trap = Trap(); trap.self = trap; del trap
+gc.set_threshold(1)
+result = tg.observe(items, 3)
+gc.set_threshold(700)
+whole, empty = tg.observe(expected, 3), tg.observe([], 3)
+same = lambda a, b: a.shape == b.shape and (a == b).all()
+print("whole" if same(result, whole) else "empty" if same(result, empty) else "neither")
+"""
+
+
+@pytest.mark.skipif(numpy is None, reason="observe needs NumPy")
+@pytest.mark.parametrize("items", [
+    '[tavik.Field.from_str_array(["RRBB"]) for _ in range(20)]',   # many: converted, then written unlocked
+    '[tavik.Field.from_str_array(["RRBB"]) for _ in range(5)]',
+    '[tg.Game(seed=s) for s in range(18)]',
+], ids=["many fields", "few fields", "games"])
+def test_observe_reads_the_fields_given_when_a_finalizer_empties_the_list(items):
+    import subprocess
+
+    code = EMPTIED_DURING_OBSERVE.format(items=items)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-3000:]
+    assert done.stdout.split()[-1:] in (["whole"], ["empty"]), done.stdout
+
+
+# play_games(seed, first_game, games, bot, beam_width, max_turns, label_depth, visible)
+PLAY = dict(seed=1, first_game=0, games=1, bot="beam", beam_width=2, max_turns=3, label_depth=1, visible=3)
+
+
+@pytest.mark.parametrize("changes, error", [
+    ({"beam_width": 0}, ValueError),              # the beam bot needs a beam
+    ({"beam_width": 100_001}, ValueError),        # wider than BeamBot() takes
+    ({"beam_width": -1, "bot": "random"}, ValueError),
+    ({"max_turns": 0}, ValueError), ({"label_depth": 0}, ValueError), ({"label_depth": 17}, ValueError),
+    ({"visible": 0}, ValueError), ({"visible": 65}, ValueError), ({"first_game": -1}, ValueError),
+    ({"games": 2**63, "first_game": 1}, ValueError), ({"seed": 2**64}, ValueError),
+    ({"beam_width": 1.0}, TypeError), ({"bot": "beam:3"}, ValueError),
+])
+def test_play_games_refuses_what_it_cannot_play_with_the_usual_errors(changes, error):
+    from tavik_game._native import play_games
+
+    with pytest.raises(error):
+        play_games(**{**PLAY, **changes})
+
+
+@pytest.mark.parametrize("bot, width", [("beam", 1), ("random", 0), ("greedy", 0)])
+def test_play_games_takes_the_narrowest_width_each_bot_allows(bot, width):
+    from tavik_game._native import play_games
+
+    assert len(play_games(**{**PLAY, "bot": bot, "beam_width": width})["turn"]) == 3
+
+
+# ---------------------------------------------------------------- any field at all
+
+def with_cells(field, cells):
+    """`field` with each (grid column, grid row, type number) written into its state bytes, the
+    frame included: bit 16x + 15 - y of plane k holds bit k of the cell's type."""
+    state = bytearray(field.__getstate__())
+    for x, y, t in cells:
+        bit = 16 * x + 15 - y
+        for k in range(3):
+            byte = 8 + 16 * k + bit // 8
+            state[byte] = state[byte] | (1 << bit % 8) if t >> k & 1 else state[byte] & ~(1 << bit % 8)
+    out = tavik.Field()
+    out.__setstate__(bytes(state))
+    return out
+
+
+FRAME = [(x, y) for x in range(8) for y in range(16) if x in (0, 7) or y in (0, 15)]
+DAMAGED_FRAMES = {
+    "left wall hole": [(0, 12, 0)], "right wall hole": [(7, 13, 0)], "floor holes": [(1, 15, 0), (2, 15, 0)],
+    "ceiling hole": [(1, 0, 0)], "red in the wall": [(0, 13, 4), (0, 12, 4), (7, 14, 4)],
+    "no frame": [(x, y, 0) for x, y in FRAME],
+}
+
+
+def every_entry_on(field):
+    """Runs each entry that takes a field on `field`; each may refuse it, none may misbehave."""
+    g = tg.Game(seed=1)
+    g.__setstate__((field, 0, 0, 0, tg.is_dead(field), 0))
+    calls = [lambda: tg.legal_hands(field), lambda: tg.expand(field, tavik.Pair(4, 5)),
+             lambda: tg.best_find(field), lambda: tg.drop_ojama(field, 30, 1), lambda: tg.field_key(field),
+             lambda: field.clone().chain(), lambda: field.find_chain_recursive(1), lambda: field.find_chain()]
+    if not g.over:
+        calls += [lambda: tg.BeamBot(5, 2).choose(g), lambda: [g.copy().play(h) for h in g.legal_hands()]]
+    if numpy is not None:
+        from tavik_game._native import label_fields
+
+        calls += [lambda: tg.observe([field, g] * 10), lambda: tg.to_numpy(field),
+                  lambda: label_fields([field], 2, numpy.zeros(2, numpy.int64))]
+    for call in calls:
+        try:
+            call()
+        except ALLOWED:
+            pass
+
+
+@pytest.mark.parametrize("cells", DAMAGED_FRAMES.values(), ids=DAMAGED_FRAMES)
+def test_a_field_whose_frame_is_damaged_is_searched_without_undefined_behaviour(cells):
+    # The sanitizer pass catches what a plain build lets through (a negative shift was one).
+    every_entry_on(with_cells(tavik.Field.from_str_array(["R     ", "R     ", "BY    "]), cells))
+
+
+@FUZZ
+@given(cells=st.lists(st.tuples(st.integers(0, 7), st.integers(0, 15), st.integers(0, 7)), max_size=60),
+       frame=st.lists(st.sampled_from(FRAME), max_size=8))
+def test_any_field_is_searched_without_undefined_behaviour(cells, frame):
+    every_entry_on(with_cells(tavik.Field(), [*cells, *((x, y, 0) for x, y in frame)]))
+
+
+def test_the_native_errors_can_be_caught_by_name():
+    from tavik_game import _native
+
+    assert tg.PanicException is _native.PanicException and not issubclass(tg.PanicException, Exception)
+    assert issubclass(tg.PyBorrowError, RuntimeError) and issubclass(tg.PyBorrowMutError, RuntimeError)
+    assert tg.PyBorrowError is not tg.PyBorrowMutError
+    assert {"PanicException", "PyBorrowError", "PyBorrowMutError"} <= set(tg.__all__)
 
 
 def _collector_clears(items):

@@ -1,8 +1,10 @@
 """Game rules: reachability, top-out, row-0 removal, ojama, sequence determinism."""
 
 import os
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -29,23 +31,38 @@ def test_a_column_filled_to_the_top_visible_row_blocks_the_way(wall, reachable):
     assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if h in tg.legal_hands(f))
 
 
-def test_legal_mask_for_every_pattern_of_the_top_visible_row():
-    for pattern in range(64):
-        f = tavik.Field()
-        for x in range(6):
-            if pattern >> x & 1:
-                f.set(x, 2, tavik.PuyoType.RED if x % 2 else tavik.PuyoType.OJAMA)
-        open_ = [f.get(x, 2) == tavik.PuyoType.EMPTY for x in range(6)]
-        reach = set()
-        for step in (-1, 1):  # walk out from the spawn column until a taken cell
-            x = 2
-            while 0 <= x < 6 and open_[x]:
-                reach.add(x)
-                x += step
-        def legal(h):
-            child = h.x - (h.rotation == tavik.Rotation.LEFT) + (h.rotation == tavik.Rotation.RIGHT)
-            return h.x in reach and child in reach
-        assert tg.legal_mask(f) == sum(1 << i for i, h in enumerate(HANDS) if legal(h)), pattern
+TOP, LEFT, BOTTOM, RIGHT = "top", "left", "bottom", "right"
+
+
+@pytest.mark.parametrize(
+    "top_row, legal",
+    [
+        # The top visible row (Python row 2), "#" taken; legal axis columns per rotation.
+        ("......", {TOP: range(6), LEFT: range(1, 6), BOTTOM: range(6), RIGHT: range(5)}),
+        (".#....", {TOP: [2, 3, 4, 5], LEFT: [3, 4, 5], BOTTOM: [2, 3, 4, 5], RIGHT: [2, 3, 4]}),
+        ("...#..", {TOP: [0, 1, 2], LEFT: [1, 2], BOTTOM: [0, 1, 2], RIGHT: [0, 1]}),
+        ("#....#", {TOP: [1, 2, 3, 4], LEFT: [2, 3, 4], BOTTOM: [1, 2, 3, 4], RIGHT: [1, 2, 3]}),
+        (".#.#..", {TOP: [2], LEFT: [], BOTTOM: [2], RIGHT: []}),  # the spawn column alone
+        ("#.#.#.", {}),  # the spawn cell taken: nothing
+        ("....#.", {TOP: [0, 1, 2, 3], LEFT: [1, 2, 3], BOTTOM: [0, 1, 2, 3], RIGHT: [0, 1, 2]}),
+    ],
+)
+def test_legal_hands_for_worked_patterns_of_the_top_visible_row(top_row, legal):
+    f = tavik.Field()
+    for x, cell in enumerate(top_row):
+        if cell == "#":
+            f.set(x, 2, tavik.PuyoType.RED if x % 2 else tavik.PuyoType.OJAMA)
+    want = [h for h in HANDS if h.x in legal.get(str(h.rotation), ())]
+    assert tg.legal_hands(f) == want
+    assert tg.legal_mask(f) == sum(1 << HANDS.index(h) for h in want)
+
+
+@pytest.mark.parametrize("seed, colours, visible", [(1, 4, 3), (7, 3, 1), (2**64 - 1, 4, 5)])
+def test_random_play_keeps_every_game_invariant(seed, colours, visible):
+    np = pytest.importorskip("numpy")
+    from conftest import random_play_game
+
+    random_play_game(tg.Game(seed=seed, colours=colours, visible=visible), np.random.default_rng(seed % 1000))
 
 
 def test_an_illegal_hand_leaves_the_game_unchanged():
@@ -71,3 +88,78 @@ def test_sequence_is_the_same_in_another_process():
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True).stdout
     s = tg.PairSequence(42, 3)
     assert out.strip() == str([(s[i].child, s[i].axis) for i in range(50)])
+
+
+COLOURS = [tavik.PuyoType.RED, tavik.PuyoType.BLUE, tavik.PuyoType.YELLOW, tavik.PuyoType.GREEN]
+
+
+@pytest.mark.parametrize("colours", [3, 4])
+def test_a_pair_is_in_the_sequence_exactly_when_it_is_of_its_colours(colours):
+    seq = tg.PairSequence(0, colours=colours)
+    seen = {(seq[i].child, seq[i].axis) for i in range(2000)}
+    for child in range(9):
+        for axis in range(9):
+            dealt = {child, axis} <= set(COLOURS[:colours])
+            assert (tavik.Pair(child, axis) in seq) == dealt, (child, axis)
+            assert ((child, axis) in seen) == dealt  # the answer agrees with the pairs dealt
+    assert None not in seq and (4, 4) not in seq and "RR" not in seq
+
+
+CONSUMES_ENDLESSLY = """
+import collections, signal, tavik_game as tg
+signal.signal(signal.SIGINT, signal.default_int_handler)  # see test_interrupt.py
+try:
+    print("started", flush=True)
+    collections.deque(tg.PairSequence(0, colours=3), maxlen=0)  # a loop in C, no bytecode
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+"""
+
+
+def test_ctrl_c_stops_a_loop_in_c_over_the_endless_sequence():
+    proc = subprocess.Popen([sys.executable, "-c", CONSUMES_ENDLESSLY], stdout=subprocess.PIPE, text=True)
+    try:
+        assert proc.stdout.readline().strip() == "started"
+        time.sleep(0.5)  # inside the loop by now
+        proc.send_signal(signal.SIGINT)
+        out, _ = proc.communicate(timeout=20)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    assert out.strip() == "interrupted"
+
+
+TOP_LIMIT = 2**64 - 1
+
+
+def scoring_state(score=0, turn=0, pending=0):
+    """A game whose first hand (column 0, upright) fires a chain."""
+    g = tg.Game(seed=1)
+    g.__setstate__((tavik.Field(), turn, 0, 0, False, 0))
+    axis = " OWIRBYGP"[g.pairs[0].axis]
+    g.__setstate__((tavik.Field.from_str_array([axis * 3 + "   "]), turn, score, 0, False, pending))
+    return g
+
+
+@pytest.mark.parametrize("score, turn, pending", [
+    (TOP_LIMIT, 0, 0),             # wrapped, this move scored 40 and left the game at 39
+    (TOP_LIMIT - 30, TOP_LIMIT, 0),
+    (100, 5, 2100),                # an owed all-clear bonus is paid with the chain
+])
+def test_counters_stop_at_the_top_instead_of_wrapping(score, turn, pending):
+    chain_score = scoring_state(0, turn).play(tavik.Hand(0, tavik.Rotation.TOP)).score
+    g = scoring_state(score, turn, pending)
+    move = g.play(tavik.Hand(0, tavik.Rotation.TOP))
+    assert move.score == chain_score + pending
+    assert (g.score, g.turn) == (min(score + move.score, TOP_LIMIT), min(turn + 1, TOP_LIMIT))
+
+
+@pytest.mark.parametrize("pending", [1, 2099, 2101, 2**64 - 1])
+def test_a_pending_bonus_no_move_can_owe_is_refused(pending):
+    g = tg.Game(seed=1)
+    before = g.copy()
+    with pytest.raises(ValueError, match="pending bonus must be 0 or the all-clear bonus 2100"):
+        g.__setstate__((tavik.Field(), 0, 0, 0, False, pending))
+    assert g == before
+    tg.Game(seed=1, all_clear_bonus=pending % 2**32).__setstate__((tavik.Field(), 0, 0, 0, False, pending % 2**32))

@@ -152,6 +152,12 @@ def test_bad_settings_are_refused_when_made(kwargs, message):
         VersusOpponentEnv(**kwargs)
 
 
+def test_random_play_through_the_opponent_env_keeps_its_invariants():
+    from conftest import random_play_env
+
+    random_play_env(lambda: VersusOpponentEnv(opponent="random"), seed=3, steps=60)
+
+
 def test_ansi_rendering_shows_the_clock_and_both_sides():
     env = VersusOpponentEnv(render_mode="ansi")
     env.reset(seed=0)

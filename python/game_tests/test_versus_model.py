@@ -55,10 +55,10 @@ def chooser(rng, greed):
     return choose
 
 
-def play_both(seed, rules, greed, max_decisions=400, colours=4):
+def play_both(seed, rules, greed, max_decisions=400, colours=4, fields=None, visible=3):
     """One random match on both implementations, compared after every play()."""
-    native = tg.Match(seed=seed, colours=colours, rules=native_rules(rules))
-    model = vm.Match(seed=seed, colours=colours, rules=model_rules(rules))
+    native = tg.Match(seed=seed, colours=colours, visible=visible, rules=native_rules(rules), fields=fields)
+    model = vm.Match(seed=seed, colours=colours, visible=visible, rules=model_rules(rules), fields=fields)
     choose = chooser(random.Random(seed), greed)
     for _ in range(max_decisions):
         assert native.frame == model.frame and native.due() == model.due()
@@ -102,6 +102,26 @@ def test_native_and_model_play_the_same_random_matches(rules, block):
         assert conserved(model.events, model.players)
         kinds.update(e.kind for e in native.events)
     assert {"place", "link", "offset", "chain_end", "garbage", "lose"} <= kinds
+
+
+def played_field(seed, turns):
+    """A settled field with nothing to vanish: what random hands leave in a one-player game."""
+    game = tg.Game(seed=seed)
+    rng = random.Random(seed)
+    for _ in range(turns):
+        trial = game.copy()
+        trial.play(rng.choice(trial.legal_hands()))
+        if trial.over:
+            break
+        game = trial
+    return game.field
+
+
+@pytest.mark.parametrize("seed", range(30))
+def test_native_and_model_agree_from_uneven_starting_fields(seed):
+    fields = [played_field(1000 + seed, seed % 7 * 3), played_field(2000 + seed, seed % 5 * 4)]
+    native, model = play_both(seed, RULES[seed % len(RULES)], greed=0.5, fields=fields, visible=1 + seed % 4)
+    assert native.over and conserved(native.events, native.players)
 
 
 def test_copies_and_pickles_of_a_running_match_play_on_like_it():

@@ -1,6 +1,7 @@
 #pragma once
 // The extension's own exception classes. Each is created on first use and
-// kept for the life of the process; none is a module attribute.
+// kept for the life of the process. tavik keeps them off its module;
+// tavik_game, built from the same sources, has its own and names them.
 
 #include "python.hpp"
 #include <string_view>

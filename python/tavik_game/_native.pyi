@@ -14,10 +14,10 @@ columns 0 to 5, rows 0 to 13, row 0 and row 1 the fuzzy rows, rows 2 to 13 the v
 Errors: TypeError or OverflowError for an argument of the wrong type or size, ValueError for a
 value the rules refuse (an illegal hand, a finished game, colours other than 3 or 4), IndexError
 for a negative PairSequence index; a failed call changes nothing. Internal failures raise
-this module's own nivo_runtime.PanicException (a BaseException, so ``except Exception`` does not
-catch it; a class distinct from tavik's, with the same name); using a Game from a callback while
-one of its calls is running raises nivo_runtime.PyBorrowError / PyBorrowMutError
-(RuntimeError subclasses). None of the three is a module attribute.
+this module's own PanicException (a BaseException, so ``except Exception`` does not catch it;
+a class distinct from tavik's, with the same name); using a Game from a callback while one of
+its calls is running raises PyBorrowError / PyBorrowMutError (RuntimeError subclasses). All
+three are attributes of this module and of tavik_game.
 """
 
 from collections.abc import Sequence
@@ -25,7 +25,17 @@ from typing import Any, ClassVar, final
 
 import tavik
 
-__all__ = ["Game", "Move", "PairSequence", "BeamBot", "VersusRules", "Event", "Player", "Match"]
+__all__ = ["Game", "Move", "PairSequence", "BeamBot", "VersusRules", "Event", "Player", "Match", "PanicException",
+           "PyBorrowError", "PyBorrowMutError"]
+
+class PanicException(BaseException):
+    """An internal failure: a promise of the native code was broken. Not an Exception."""
+
+class PyBorrowError(RuntimeError):
+    """An object was used while one of its calls holds it exclusively."""
+
+class PyBorrowMutError(RuntimeError):
+    """An object was changed while another of its calls is using it."""
 
 # ---------------------------------------------------------------- rules of a field
 
@@ -80,12 +90,15 @@ class PairSequence:
     Pair i comes from output i of SplitMix64 started at `seed`; the high 32 bits pick the
     child's colour and the low 32 bits the axis's, among RED, BLUE, YELLOW and (with 4
     colours) GREEN. Any pair is reached in constant time: seq[10**12] costs what seq[0] does.
-    Indexing from 0 up; iterating never ends on its own."""
+    Indexing from 0 up; iterating never ends on its own (Ctrl-C stops it)."""
 
     def __new__(cls, seed: int, colours: int = 4) -> PairSequence:
         """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise)."""
     def __getitem__(self, index: int, /) -> tavik.Pair:
         """Pair `index` (0 first); IndexError for a negative index."""
+    def __contains__(self, value: object, /) -> bool:
+        """True for every pair of the sequence's colours (each comes somewhere), False for any
+        other value; answered at once, without a search. Iterating checks for Ctrl-C."""
     @property
     def seed(self) -> int:
         """The seed the sequence was made with."""
@@ -196,8 +209,13 @@ class Game:
     def __reduce__(self) -> tuple[Any, ...]:
         """Pickles as Game(seed, colours, visible, all_clear_bonus) and a checked state."""
     def __setstate__(self, state: tuple[tavik.Field, int, int, int, bool, int], /) -> None:
-        """Restore (field, turn, score, max_chain, over, pending_bonus); ValueError when
-        `over` disagrees with the field."""
+        """Restore (field, turn, score, max_chain, over, pending_bonus).
+
+        Checked: a 6-tuple (TypeError otherwise) of a tavik.Field, turn and score in
+        [0, 2**64), max_chain in [0, 19], a bool `over` that must say whether the spawn cell is
+        occupied, and a pending bonus of 0 or this game's all_clear_bonus (ValueError otherwise).
+        A turn or score no game reaches is accepted; from there both stop at 2**64 - 1 rather
+        than wrap (a move's own score included)."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __eq__(self, other: object, /) -> bool:
         """Equal when field, sequence, counters and settings are equal."""
@@ -643,11 +661,13 @@ def label_fields(fields: Sequence[tavik.Field], depth: int, out: Any) -> None:
 # tavik_game.observe is the native function itself; to_numpy and from_numpy wrap the
 # private writers below.
 
-def observe(fields: Sequence[tavik.Field | Game], colours: int = 4, out: Any = None) -> Any:
+def observe(fields: Sequence[tavik.Field | Game] | Any, colours: int = 4, out: Any = None) -> Any:
     """One-hot planes of rows 1 to 13, shape (n, colours + 1, 13, 6), uint8.
 
     Plane k < colours marks colour k of RED, BLUE, YELLOW, GREEN; the last plane marks ojama.
-    Items may be Fields or Games (a Game's field is used). `out`, when given, must be a
+    Items may be Fields or Games (a Game's field is used); `fields` may also be a C-contiguous
+    (n, 14, 6) uint8 array of type numbers 0 to 7, row 0 first (a dataset's field column, or
+    to_numpy's arrays stacked), read with no field object per row. `out`, when given, must be a
     C-contiguous writable uint8 array of exactly that shape; it is filled and returned.
     """
 

@@ -17,8 +17,9 @@ signal.signal(signal.SIGINT, signal.default_int_handler)
 field = Field()
 for x, t in [(1, 4), (2, 5), (3, 6), (4, 7), (5, 4), (6, 5), (1, 5), (2, 6), (3, 7), (4, 4), (5, 5), (6, 6)]:
     field = field.put(x, t)
-print("started", flush=True)
 try:
+    # Inside the try: on a loaded machine the signal may come before the search starts.
+    print("started", flush=True)
     field.find_chain_recursive(20)  # minutes of work; never meant to finish
     print("finished", flush=True)
 except KeyboardInterrupt:

@@ -68,7 +68,8 @@ void ChainFinder::collect_candidates(const BitField& field, CandidateSet& set) {
     const auto open = [&](const PlanePair& groups, unsigned colour) -> std::uint64_t {
         const Plane cells = colour % 2 ? groups.second() : groups.first();  // BLUE and GREEN: a pair's second set
         // Empty cells above, left and right of the groups: a puyo dropped there joins one.
-        return ((cells.up() | cells.left() | cells.right()) & empty).columns();
+        // Only columns 1 to 6 take drops: a frame with a hole has empty cells in columns 0 and 7.
+        return ((cells.up() | cells.left() | cells.right()) & empty).columns() & PLAYABLE_COLUMNS;
     };
     std::uint64_t kinds[4];  // a colour's three kinds at bits 0, 8 and 16
     for (unsigned colour = 0; colour < 4; ++colour) {
@@ -145,8 +146,9 @@ void ChainFinder::for_each_quiet_extension(const BitField& field, const Candidat
         // The drops stack from the landing row y = 14 - height upwards, in
         // lane x: bits 16x + 15 - y .. 16x + 15 - y + count - 1, all in rows
         // >= 2 (row 1 never joins a chain: such a trigger is no trigger).
+        // Written so a floor with a hole (height 2^64 - 1) is skipped, not wrapped.
         const std::uint64_t height = heights[cand.x];
-        if (height + cand.count > 13) continue;
+        if (height > std::uint64_t{13} - cand.count) continue;
         const std::uint64_t lane = ((std::uint64_t{1} << cand.count) - 1) << (16 * (cand.x & 3) + 1 + height);
         const Plane drops = cand.x < 4 ? Plane(lane, 0) : Plane(0, lane);
         const Plane colour = colours[cand.type - PuyoType::RED] | (drops & masks::GROUP_AREA);

@@ -109,6 +109,8 @@ public:
     // of their chain: it is simulated once, and not at all when nothing stands
     // on those cells.
     static constexpr std::uint32_t ALL_COLUMNS = 0x3F;
+    // Bits 1 to 6: the columns a puyo can be dropped into, as Plane::columns() numbers them.
+    static constexpr std::uint64_t PLAYABLE_COLUMNS = 0x7E;
     static BestFind best_by_extend(const BitField& field, std::uint32_t columns = ALL_COLUMNS);
     // The same for a field the caller knows is quiet, without asking it.
     static BestFind best_by_extend_of_quiet(const BitField& field, std::uint32_t columns = ALL_COLUMNS);
@@ -276,7 +278,9 @@ void ChainFinder::collect_candidates(const F& field, CandidateSet& set) {
             // Above, left, right: a puyo dropped there can join the group.
             const Position around[] = {{p.x, p.y - 1}, {p.x - 1, p.y}, {p.x + 1, p.y}};
             for (const Position& n : around)
-                if (field.get(n.x, n.y) == PuyoType::EMPTY) set.insert(n.x, count, c.puyotype);
+                if (n.x >= 1 && n.x <= 6 &&
+                    field.get(n.x, n.y) == PuyoType::EMPTY)  // a holed frame's cells are no column
+                    set.insert(n.x, count, c.puyotype);
         }
     }
 }

@@ -45,13 +45,34 @@ public:
     // Every byte's value times 2^n, for values below 2^(8 − n).
     ByteFlags shifted_left(int n) const { return ByteFlags(low_ << n, high_ << n); }
     void store(std::uint8_t* out) const {
-        for (int i = 0; i < 8; ++i) {
-            out[i] = static_cast<std::uint8_t>(low_ >> (8 * i));
-            out[8 + i] = static_cast<std::uint8_t>(high_ >> (8 * i));
-        }
+        for (int i = 0; i < 16; ++i) out[i] = byte(i);
+    }
+    static ByteFlags load(const std::uint8_t* in) {
+        return each([&](int i) { return in[i]; });
+    }
+
+    friend ByteFlags max(ByteFlags a, ByteFlags b) {
+        return each([&](int i) { return std::max(a.byte(i), b.byte(i)); });
+    }
+    bool all_at_most(std::uint8_t top) const {
+        bool all = true;
+        for (int i = 0; i < 16; ++i) all &= byte(i) <= top;
+        return all;
+    }
+    // 1 in each byte equal to `value`, 0 elsewhere.
+    ByteFlags ones_where(std::uint8_t value) const {
+        return each([&](int i) { return static_cast<std::uint8_t>(byte(i) == value); });
     }
 
 private:
+    std::uint8_t byte(int i) const { return static_cast<std::uint8_t>((i < 8 ? low_ : high_) >> (8 * (i % 8))); }
+    template <class F>
+    static ByteFlags each(F&& f) {
+        std::uint64_t half[2] = {0, 0};
+        for (int i = 0; i < 16; ++i) half[i / 8] |= std::uint64_t{f(i)} << (8 * (i % 8));
+        return ByteFlags(half[0], half[1]);
+    }
+
     std::uint64_t low_, high_;
 };
 

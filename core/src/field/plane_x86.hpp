@@ -18,6 +18,19 @@ public:
     // Every byte's value times 2^n, for values below 2^(8 − n).
     ByteFlags shifted_left(int n) const { return ByteFlags(_mm_sll_epi16(v_, _mm_cvtsi32_si128(n))); }
     void store(std::uint8_t* out) const { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v_); }
+    static ByteFlags load(const std::uint8_t* in) {
+        return ByteFlags(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+    }
+
+    friend ByteFlags max(ByteFlags a, ByteFlags b) { return ByteFlags(_mm_max_epu8(a.v_, b.v_)); }
+    bool all_at_most(std::uint8_t top) const {
+        const __m128i t = _mm_set1_epi8(static_cast<char>(top));
+        return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v_, t), v_)) == 0xFFFF;
+    }
+    // 1 in each byte equal to `value`, 0 elsewhere.
+    ByteFlags ones_where(std::uint8_t value) const {
+        return ByteFlags(_mm_and_si128(_mm_cmpeq_epi8(v_, _mm_set1_epi8(static_cast<char>(value))), _mm_set1_epi8(1)));
+    }
 
 private:
     __m128i v_;

@@ -125,6 +125,8 @@ public:
     static constexpr std::int64_t DANGER = 2000;
     static constexpr std::int64_t UNREACHABLE = 5000;
     static constexpr std::uint64_t DANGER_HEIGHT = 9;
+    // The widest beam the bindings accept: a level of it takes 22 children per node.
+    static constexpr std::uint64_t MAX_WIDTH = 100000;
 
     // width, depth and threads must be at least 1 (a panic otherwise); depth
     // beyond the game's visible pairs searches the visible ones. `threads`

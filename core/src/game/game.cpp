@@ -12,8 +12,8 @@ std::optional<Move> Game::play(const Hand& hand) {
 Move Game::play_legal(const Hand& hand) {
     rules::place_legal(field_, hand, pair());
     const rules::MoveResult r = rules::settle(field_, pending_bonus_, all_clear_bonus_);
-    ++turn_;
-    score_ += r.score;
+    turn_ = rules::saturating_add(turn_, 1);
+    score_ = rules::saturating_add(score_, r.score);
     max_chain_ = std::max(max_chain_, r.chain);
     over_ = rules::is_dead(field_);
     return Move{r.chain, r.score, r.all_clear, over_};

@@ -1,9 +1,10 @@
+// Ojama from a score, and a drop onto the field.
 #include "game/garbage.hpp"
 
 #include <algorithm>
 #include <array>
 
-#include "game/pair_sequence.hpp"
+#include "game/splitmix64.hpp"
 
 namespace tavik {
 

@@ -1,3 +1,4 @@
+// The colours of pair i, from output i of SplitMix64.
 #include "game/pair_sequence.hpp"
 
 namespace tavik {

@@ -84,7 +84,7 @@ MoveResult settle(BitField& field, std::uint64_t& pending_bonus, std::uint64_t b
     m.chain = r.chain;
     m.score = r.score;
     if (m.chain > 0) {
-        m.score += pending_bonus;
+        m.score = saturating_add(m.score, pending_bonus);
         pending_bonus = 0;
         if (field.is_all_clear()) {
             m.all_clear = true;

@@ -62,6 +62,12 @@ struct MoveResult {
     bool all_clear = false;   // the chain left the field empty
 };
 
+// a + b, or the largest value where that would wrap: scores and turns stop
+// there, so a game unpickled near the top never counts backwards.
+inline std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 // Fires the chain of a placed field and scores it. `pending_bonus` is the
 // all-clear bonus owed by an earlier move: paid (and reset) by the next move
 // that fires a chain, and set to `bonus` by a chain that clears the field.

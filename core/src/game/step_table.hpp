@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <span>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 
 namespace tavik {
@@ -16,49 +17,19 @@ namespace tavik {
 // The element types batch calls exchange.
 enum class Element : std::uint8_t { U8, I8, BOOL, I32, I64, F64 };
 
+// The C++ type of each element, in Element order.
+using ElementTypes = std::tuple<std::uint8_t, std::int8_t, bool, std::int32_t, std::int64_t, double>;
 template <Element E>
-struct ElementType;
-template <>
-struct ElementType<Element::U8> {
-    using type = std::uint8_t;
-};
-template <>
-struct ElementType<Element::I8> {
-    using type = std::int8_t;
-};
-template <>
-struct ElementType<Element::BOOL> {
-    using type = bool;
-};
-template <>
-struct ElementType<Element::I32> {
-    using type = std::int32_t;
-};
-template <>
-struct ElementType<Element::I64> {
-    using type = std::int64_t;
-};
-template <>
-struct ElementType<Element::F64> {
-    using type = double;
-};
+using ElementType = std::tuple_element_t<static_cast<std::size_t>(E), ElementTypes>;
 
 // The element of a C++ type, the inverse of ElementType.
-template <class T>
+template <class T, std::size_t I = 0>
 constexpr Element element_of() {
-    if constexpr (std::is_same_v<T, std::uint8_t>) {
-        return Element::U8;
-    } else if constexpr (std::is_same_v<T, std::int8_t>) {
-        return Element::I8;
-    } else if constexpr (std::is_same_v<T, bool>) {
-        return Element::BOOL;
-    } else if constexpr (std::is_same_v<T, std::int32_t>) {
-        return Element::I32;
-    } else if constexpr (std::is_same_v<T, std::int64_t>) {
-        return Element::I64;
+    static_assert(I < std::tuple_size_v<ElementTypes>, "no element of this type");
+    if constexpr (std::is_same_v<T, std::tuple_element_t<I, ElementTypes>>) {
+        return static_cast<Element>(I);
     } else {
-        static_assert(std::is_same_v<T, double>, "no element of this type");
-        return Element::F64;
+        return element_of<T, I + 1>();
     }
 }
 
@@ -110,7 +81,7 @@ struct StepOutputs {
 
     template <std::size_t K>
     auto* at() const {
-        return static_cast<typename ElementType<TABLE[K].element>::type*>(data[K]);
+        return static_cast<ElementType<TABLE[K].element>*>(data[K]);
     }
 };
 

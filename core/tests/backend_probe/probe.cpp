@@ -142,6 +142,14 @@ backend_probe::Log field_log(const backend_probe::Cells& cells) {
     std::vector<std::uint8_t> types(observation::ALL_ROWS * observation::COLUMNS);
     observation::write_types(field, types.data());
     add_bytes(log, "types", types);
+    log.add("valid_types", observation::valid_types(types.data()));
+    for (unsigned colours = 1; colours <= observation::MAX_COLOURS; ++colours) {
+        std::vector<std::uint8_t> bytes(observation::field_bytes(colours));
+        observation::write_field_from_types(types.data(), colours, bytes.data());
+        add_bytes(log, "observation from types" + std::to_string(colours), bytes);
+    }
+    for (std::uint8_t& t : types) t = static_cast<std::uint8_t>(t + (t > 3));  // some past GREEN
+    log.add("valid_types shifted", observation::valid_types(types.data()));
     {
         BitField f = field;
         add_groups(log, "vanish", f.vanish());
