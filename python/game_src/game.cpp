@@ -3,6 +3,8 @@
 #include "game_module.hpp"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tavik::py {
 
@@ -73,15 +75,56 @@ PyObject* move_reduce(PyObject* self, PyObject*) {
 
 // ---------------------------------------------------------------- PairSequence
 
+// An explicit list of pairs, read from a private copy: at least one, each a
+// tavik.Pair of colours.
+PairSequence listed_sequence(PyObject* pairs, const char* where) {
+    const std::string what = std::string(where) + ": pairs must be a non-empty sequence of tavik.Pair of colours";
+    Ref items = sized_items(pairs, what.c_str());
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+    if (n == 0) raise(PyExc_ValueError, what);
+    std::vector<Pair> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t k = 0; k < n; ++k) {
+        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), k);
+        if (!PyObject_TypeCheck(item, tavik_pair_type())) raise(PyExc_TypeError, what);
+        const Pair p = copy_of<Pair>(item, tavik_pair_type());
+        for (PuyoType t : {p.child(), p.axis()})
+            if (!t.is_color() || t == PuyoType::PURPLE) raise(PyExc_ValueError, what);
+        out.push_back(p);
+    }
+    return PairSequence::from_pairs(std::move(out));
+}
+
+// PairSequence(seed, colours, kind) or, with pairs, the list.
+PairSequence sequence_of(PyObject* seed_arg, PyObject* colours_arg, PyObject* kind_arg, PyObject* pairs_arg,
+                         const char* where) {
+    const std::uint64_t seed = int_argument(seed_arg, where, "seed", 0, UINT64_MAX);
+    const std::uint64_t colours = int_argument(colours_arg, where, "colours", 3, 4);
+    if (!PyUnicode_Check(kind_arg)) raise(PyExc_TypeError, std::string(where) + ": kind must be a str");
+    const char* kind_text = PyUnicode_AsUTF8(kind_arg);
+    if (!kind_text) throw_python_error();
+    const std::string kind = kind_text;
+    if (pairs_arg != Py_None) {
+        if (kind != "list" && kind != "uniform")
+            raise(PyExc_ValueError, std::string(where) + ": pairs make a list sequence, not " + kind);
+        return listed_sequence(pairs_arg, where);
+    }
+    if (kind == "uniform") return PairSequence(seed, static_cast<unsigned>(colours));
+    if (kind == "balanced") {
+        if (colours != 4) raise(PyExc_ValueError, std::string(where) + ": a balanced sequence has 4 colours");
+        return PairSequence::balanced(seed);
+    }
+    raise(PyExc_ValueError,
+          std::string(where) + ": kind must be 'uniform' or 'balanced' (or pairs given), got '" + kind + "'");
+}
+
 PyObject* sequence_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry([&] {
-        PyObject* a[2] = {nullptr, nullptr};
-        Ref four = Ref::steal(to_py(std::uint64_t{4}));
-        a[1] = four.get();
-        parse_with_defaults(CallArgs::from_tuple(args, kwargs), "PairSequence()", {"seed", "colours"}, a);
-        const std::uint64_t seed = int_argument(a[0], "PairSequence()", "seed", 0, UINT64_MAX);
-        const std::uint64_t colours = int_argument(a[1], "PairSequence()", "colours", 3, 4);
-        return new_object(type, PairSequence(seed, static_cast<unsigned>(colours)));
+        Ref four = Ref::steal(to_py(std::uint64_t{4})), uniform = Ref::steal(to_py_str("uniform"));
+        PyObject* a[4] = {nullptr, four.get(), uniform.get(), Py_None};
+        parse_with_defaults(CallArgs::from_tuple(args, kwargs), "PairSequence()", {"seed", "colours", "kind", "pairs"},
+                            a);
+        return new_object(type, sequence_of(a[0], a[1], a[2], a[3], "PairSequence()"));
     });
 }
 
@@ -121,12 +164,29 @@ PyObject* sequence_seed(PyObject* self) {
 PyObject* sequence_colours(PyObject* self) {
     return entry([&] { return to_py(std::uint64_t{BorrowShared<PairSequence>(self)->colours()}); });
 }
+PyObject* sequence_kind(PyObject* self) {
+    return entry([&] { return to_py_str(BorrowShared<PairSequence>(self)->kind_name()); });
+}
+
+PyObject* pairs_list(const std::vector<Pair>& pairs) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        PyObject* p = pair_object(pairs[k]);
+        if (!p) throw_python_error();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(k), p);
+    }
+    return list.release();
+}
 
 PyObject* sequence_repr(PyObject* self) {
     return entry([&] {
         BorrowShared<PairSequence> s(self);
+        if (s->kind() == PairSequence::LIST)
+            return to_py_str("PairSequence(kind='list', " + std::to_string(s->pairs().size()) + " pairs)");
+        const std::string kind =
+            s->kind() == PairSequence::UNIFORM ? "" : ", kind='" + std::string(s->kind_name()) + "'";
         return to_py_str("PairSequence(seed=" + std::to_string(s->seed()) +
-                         ", colours=" + std::to_string(s->colours()) + ")");
+                         ", colours=" + std::to_string(s->colours()) + kind + ")");
     });
 }
 
@@ -134,7 +194,13 @@ PyObject* sequence_reduce(PyObject* self, PyObject*) {
     return entry([&] {
         BorrowShared<PairSequence> s(self);
         Ref a = Ref::steal(to_py(s->seed())), b = Ref::steal(to_py(std::uint64_t{s->colours()}));
-        Ref t = Ref::steal(PyTuple_Pack(2, a.get(), b.get()));
+        if (s->kind() == PairSequence::UNIFORM) {
+            Ref t = Ref::steal(PyTuple_Pack(2, a.get(), b.get()));
+            return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), t.get());
+        }
+        Ref k = Ref::steal(to_py_str(s->kind_name()));
+        Ref p = s->kind() == PairSequence::LIST ? Ref::steal(pairs_list(s->pairs())) : Ref::steal(Py_NewRef(Py_None));
+        Ref t = Ref::steal(PyTuple_Pack(4, a.get(), b.get(), k.get(), p.get()));
         return PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), t.get());
     });
 }
@@ -146,13 +212,20 @@ PyObject* game_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         Ref zero = Ref::steal(to_py(std::uint64_t{0})), four = Ref::steal(to_py(std::uint64_t{4}));
         Ref three = Ref::steal(to_py(std::uint64_t{3}));
         Ref bonus = Ref::steal(to_py(rules::ALL_CLEAR_BONUS));
-        PyObject* a[4] = {zero.get(), four.get(), three.get(), bonus.get()};
+        PyObject* a[5] = {zero.get(), four.get(), three.get(), bonus.get(), Py_None};
         parse_with_defaults(CallArgs::from_tuple(args, kwargs), "Game()",
-                            {"seed", "colours", "visible", "all_clear_bonus"}, a);
+                            {"seed", "colours", "visible", "all_clear_bonus", "sequence"}, a);
         const std::uint64_t seed = int_argument(a[0], "Game()", "seed", 0, UINT64_MAX);
         const std::uint64_t colours = int_argument(a[1], "Game()", "colours", 3, 4);
         const std::uint64_t visible = int_argument(a[2], "Game()", "visible", 1, Game::MAX_VISIBLE);
         const std::uint64_t all_clear = int_argument(a[3], "Game()", "all_clear_bonus", 0, UINT32_MAX);
+        // A sequence (a PairSequence, or a list of pairs) stands for seed and colours.
+        if (a[4] != Py_None) {
+            PairSequence sequence = PyObject_TypeCheck(a[4], pair_sequence_type())
+                                        ? copy_of<PairSequence>(a[4], pair_sequence_type())
+                                        : listed_sequence(a[4], "Game()");
+            return new_object(type, Game(std::move(sequence), static_cast<unsigned>(visible), all_clear));
+        }
         return new_object(type, Game(seed, static_cast<unsigned>(colours), static_cast<unsigned>(visible), all_clear));
     });
 }
@@ -237,7 +310,10 @@ PyObject* game_reduce(PyObject* self, PyObject*) {
         Ref colours = Ref::steal(to_py(std::uint64_t{g->sequence().colours()}));
         Ref visible = Ref::steal(to_py(std::uint64_t{g->visible()}));
         Ref bonus = Ref::steal(to_py(g->all_clear_bonus()));
-        Ref ctor = Ref::steal(PyTuple_Pack(4, seed.get(), colours.get(), visible.get(), bonus.get()));
+        Ref sequence = g->sequence().kind() == PairSequence::UNIFORM
+                           ? Ref::steal(Py_NewRef(Py_None))
+                           : Ref::steal(new_object(pair_sequence_type(), g->sequence()));
+        Ref ctor = Ref::steal(PyTuple_Pack(5, seed.get(), colours.get(), visible.get(), bonus.get(), sequence.get()));
         Ref field = Ref::steal(new_object(tavik_field_type(), g->field()));
         Ref turn = Ref::steal(to_py(g->turn())), score = Ref::steal(to_py(g->score()));
         Ref max_chain = Ref::steal(to_py(g->max_chain())), over = Ref::steal(to_py(g->over()));
@@ -311,7 +387,7 @@ PyTypeObject* pair_sequence_type() {
         sequence.sq_item = sequence_item;
         sequence.sq_contains = sequence_contains;
         static PyGetSetDef getters[] = {getter<sequence_seed>("seed"), getter<sequence_colours>("colours"),
-                                        END_GETTERS};
+                                        getter<sequence_kind>("kind"), END_GETTERS};
         static PyMethodDef methods[] = {{"__reduce__", sequence_reduce, METH_NOARGS, ""}, END_METHODS};
         t.tp_new = sequence_new;
         t.tp_repr = sequence_repr;

@@ -5,6 +5,7 @@
 #include "python.hpp"
 #include "frame.hpp"
 #include "game/game.hpp"
+#include "game/match.hpp"
 
 #include <initializer_list>
 #include <utility>
@@ -44,6 +45,10 @@ void add_selfplay(PyObject* module);
 void add_vector_env(PyObject* module);
 void add_beam_bot(PyObject* module);
 void add_match(PyObject* module);
+void add_versus_env(PyObject* module);
+
+PyTypeObject* versus_rules_type();
+PyObject* new_match(const Match& match);
 
 }  // namespace tavik::py
 

@@ -459,12 +459,15 @@ std::array<std::optional<Hand>, 2> hands_argument(PyObject* o, const char* where
     if (!PyDict_Check(o))
         raise(PyExc_TypeError,
               std::string(where) + ": hands must be a dict {player: tavik.Hand}, got " + Py_TYPE(o)->tp_name);
-    Ref items = Ref::steal(PyDict_Items(o));
+    // The borrowed items are read without running any Python code (an int's
+    // value and a Hand's bytes), so nothing can change the dict meanwhile; a
+    // refused item raises and ends the reading.
     std::array<std::optional<Hand>, 2> hands;
-    for (Py_ssize_t j = 0; j < PyList_GET_SIZE(items.get()); ++j) {
-        PyObject* item = PyList_GET_ITEM(items.get(), j);
-        const unsigned p = player_argument(PyTuple_GET_ITEM(item, 0), where);
-        hands[p] = hand_argument(PyTuple_GET_ITEM(item, 1), where);
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(o, &pos, &key, &value)) {
+        const unsigned p = player_argument(key, where);
+        hands[p] = hand_argument(value, where);
     }
     return hands;
 }
@@ -515,6 +518,8 @@ PyObject* match_deepcopy(PyObject* self, PyObject*) { return match_copy(self, nu
 PyObject* match_reduce(PyObject* self, PyObject*) {
     return entry([&] {
         BorrowShared<Match> m(self);
+        if (!m->recording())
+            raise(PyExc_ValueError, "Match.__reduce__(): a match taken from a vector environment keeps no hands");
         Ref seed = Ref::steal(to_py(m->seed())), colours = Ref::steal(to_py(std::uint64_t{m->sequence().colours()}));
         Ref visible = Ref::steal(to_py(std::uint64_t{m->visible()}));
         Ref rules = Ref::steal(new_object(rules_type(), m->rules()));
@@ -679,6 +684,9 @@ PyTypeObject* match_type() {
 }
 
 }  // namespace
+
+PyTypeObject* versus_rules_type() { return rules_type(); }
+PyObject* new_match(const Match& match) { return new_object(match_type(), match); }
 
 void add_match(PyObject* module) {
     add_to_module(module, "VersusRules", Py_NewRef(reinterpret_cast<PyObject*>(rules_type())));

@@ -29,6 +29,7 @@ PyMODINIT_FUNC PyInit__native() {
         add_vector_env(module.get());
         add_beam_bot(module.get());
         add_match(module.get());
+        add_versus_env(module.get());
         // Named so callers can catch them; distinct from tavik's classes of the same names.
         add_to_module(module.get(), "PanicException", Py_XNewRef(panic_exception()));
         add_to_module(module.get(), "PyBorrowError", Py_XNewRef(borrow_error()));

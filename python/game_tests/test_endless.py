@@ -71,9 +71,10 @@ def test_only_the_beam_bot_plays_it():
 
 
 def test_command_prints_the_figures(capsys):
-    assert main(["endless", "--bot", "beam:4", "--seeds", "2", "--pairs", "6", "--stop", "40"]) == 0
+    assert main(["endless", "--bot", "beam:4", "--seeds", "2", "--pairs", "6", "--stop", "40",
+                 "--sequence", "balanced"]) == 0
     out = capsys.readouterr().out
     for label in ("median score", "mean score", ">= 80,000", ">= 100,000", "none fired", "mean chain",
                   "ms per move"):
         assert label in out
-    assert "seeds 1000 to 1001" in out
+    assert "balanced seeds 1000 to 1001" in out

@@ -134,7 +134,13 @@ GOOD = {
     "chain": lambda: [0, 1, 19], "all_clear": lambda: [False, True], "over": lambda: [False, True],
     "width": lambda: [1, 3], "depth": lambda: [1, 2, 3], "threads": lambda: [1, 2],
     "game": lambda: [tg.Game(seed=2), tg.Game(seed=4, visible=1), over_game()],
-    "fields": lambda: [fields(), [tg.Game(), tavik.Field()], []],
+    "fields": lambda: [fields(), [tg.Game(), tavik.Field()], [], [tavik.Field(), tall_field()]],
+    "rules": lambda: [None, tg.VersusRules(), tg.VersusRules(target_points=1, margin_time=None, max_ojama_drop=6)],
+    "target_points": lambda: [1, 70, 120], "margin_time": lambda: [None, 0.0, 96.0, 5],
+    "max_ojama_drop": lambda: [1, 30], "hand": lambda: [tavik.Hand(2, TOP), tavik.Hand(0, RIGHT)],
+    "frame": lambda: [0, 5760, 10**9], "player": lambda: [0, 1],
+    "kind": lambda: ["place", "link", "lose", "offset"],
+    "data": lambda: [None, {"chain": 1, "score": 40, "sent": 0}, {"hand": tavik.Hand(2, TOP), "frames": 44}],
     "out": lambda: [None] + ([numpy.zeros((14, 6), numpy.uint8)] if numpy is not None else []),
     "array": lambda: [numpy.zeros((14, 6), numpy.uint8), numpy.full((14, 6), 4, numpy.int32)] if numpy else [],
 }
@@ -148,6 +154,10 @@ FUNCTIONS = {
     "Move": (tg.Move, ["chain", "score", "all_clear", "over"]),
     "PairSequence": (tg.PairSequence, ["seed", "colours"]),
     "BeamBot": (tg.BeamBot, ["width", "depth", "threads"]), "choose": (BOT.choose, ["game"]),
+    "VersusRules": (tg.VersusRules, ["target_points", "margin_time", "all_clear_bonus", "max_ojama_drop"]),
+    "Match": (tg.Match, ["seed", "colours", "visible", "rules", "fields"]),
+    "Event": (tg.Event, ["frame", "player", "kind", "data"]),
+    "placement_frames": (tg.placement_frames, ["field", "hand"]), "settle_frames": (tg.settle_frames, ["field"]),
 }
 if numpy is not None:
     FUNCTIONS.update(observe=(tg.observe, ["fields", "colours", "out"]), to_numpy=(tg.to_numpy, ["field", "out"]),
@@ -172,6 +182,8 @@ def call_checked(fn, args, kwargs, values):
     if isinstance(result, tg.Game):
         check_game_invariants(result)
         pickle.loads(pickle.dumps(result))
+    if isinstance(result, (tg.Match, tg.Event, tg.VersusRules)):
+        assert pickle.loads(pickle.dumps(result)) == result
     return result
 
 
@@ -234,6 +246,66 @@ def test_games_survive_hostile_calls_and_keep_to_the_rules(data):
     assert pickle.loads(pickle.dumps(game)) == game
 
 
+class ShrinksOnIndex(int):
+    """A player key whose conversion empties the dict it came from, if anything converts it."""
+
+    target: dict = {}
+
+    def __index__(self):
+        self.target.clear()
+        return int(self)
+
+
+def hostile_hands(match, data, pool):
+    due = match.due()
+    shape = data.draw(st.integers(0, 4))
+    if shape == 0 and due:
+        return {p: data.draw(st.sampled_from(match.legal_hands(p))) for p in due}
+    if shape == 1:
+        hands = {ShrinksOnIndex(p): tavik.Hand(2, TOP) for p in due}
+        ShrinksOnIndex.target = hands
+        return hands
+    if shape == 2:
+        key, value = realise(data.draw(argument()), pool), realise(data.draw(argument()), pool)
+        try:
+            return {key: value}
+        except TypeError:  # an unhashable key: the value itself is hostile enough
+            return value
+    return realise(data.draw(argument()), pool)
+
+
+MATCH_METHODS = ["play", "legal_hands", "legal_mask", "game", "due", "copy", "__copy__", "__deepcopy__",
+                 "__setstate__", "__reduce__", "__eq__", "players", "events"]
+
+
+@FUZZ
+@given(data=st.data())
+def test_matches_survive_hostile_calls(data):
+    match = tg.Match(seed=data.draw(st.integers(0, 2**64 - 1)), colours=data.draw(st.sampled_from([3, 4])),
+                     rules=data.draw(st.sampled_from(GOOD["rules"]())))
+    for _ in range(data.draw(st.integers(1, 30))):
+        pool = fixed_values()
+        name = data.draw(st.sampled_from(MATCH_METHODS))
+        if name == "play":
+            args = [hostile_hands(match, data, pool)]
+        elif name == "__setstate__" and data.draw(st.booleans()):
+            args = [data.draw(st.binary(max_size=6))]
+        else:
+            args = [realise(a, pool) for a in data.draw(st.lists(argument(), max_size=2))]
+        before = copy.copy(match)
+        method = getattr(match, name)
+        try:
+            result = method(*args) if callable(method) else method
+            changed = name in ("play", "__setstate__")
+        except ALLOWED:
+            result, changed = None, False
+        if not changed:
+            assert match == before and match.events == before.events, name
+        if isinstance(result, tg.Match):
+            assert result == match and result is not match
+    assert pickle.loads(pickle.dumps(match)) == match
+
+
 @FUZZ
 @given(index=st.one_of(INTS, st.sampled_from([IndexRaises(), IndexReturns(5), "1", None, 1.0])))
 def test_pair_sequence_indexes_hostile_values(index):
@@ -258,7 +330,9 @@ def test_a_truth_value_that_raises_comes_out_as_it_is():
 
 
 def _endless_consumers():
-    calls = [("expand", lambda s: tg.expand(tavik.Field(), tavik.Pair(4, 5), s))]
+    calls = [("expand", lambda s: tg.expand(tavik.Field(), tavik.Pair(4, 5), s)),
+             ("PairSequence pairs", lambda s: tg.PairSequence(0, pairs=s)),
+             ("BeamBot weights", lambda s: tg.BeamBot(2, 1, weights=s))]
     if numpy is not None:
         calls.append(("observe", lambda s: tg.observe(s)))
         try:

@@ -1,6 +1,7 @@
 """Game rules: reachability, top-out, row-0 removal, ojama, sequence determinism."""
 
 import os
+import pickle
 import signal
 import subprocess
 import sys
@@ -88,6 +89,56 @@ def test_sequence_is_the_same_in_another_process():
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True).stdout
     s = tg.PairSequence(42, 3)
     assert out.strip() == str([(s[i].child, s[i].axis) for i in range(50)])
+
+
+# ---------------------------------------------------------------- sequence kinds
+
+R, B, Y, G = (getattr(tavik.PuyoType, n) for n in ("RED", "BLUE", "YELLOW", "GREEN"))
+
+
+@pytest.mark.parametrize("seed", [0, 1, 7, 2**64 - 1])
+def test_a_balanced_sequence_holds_64_of_each_colour_and_opens_with_three(seed):
+    s = tg.PairSequence(seed, kind="balanced")
+    pairs = [s[i] for i in range(128)]
+    puyos = [c for p in pairs for c in (p.child, p.axis)]
+    assert sorted(puyos.count(c) for c in (R, B, Y, G)) == [64] * 4
+    assert len({c for p in pairs[:2] for c in (p.child, p.axis)}) <= 3
+    assert [s[128 + i] for i in range(5)] == pairs[:5]
+    assert s.kind == "balanced" and s != tg.PairSequence(seed)
+
+
+def test_sequences_of_every_kind_pickle_and_play_alike():
+    listed = [tavik.Pair(R, B), tavik.Pair(G, G), tavik.Pair(Y, R)]
+    for seq in (tg.PairSequence(3), tg.PairSequence(3, kind="balanced"), tg.PairSequence(0, pairs=listed)):
+        assert pickle.loads(pickle.dumps(seq)) == seq
+        game = tg.Game(sequence=seq, visible=2)
+        assert game.pairs == [seq[0], seq[1]] and game.sequence == seq
+        game.play(game.legal_hands()[0])
+        copy = pickle.loads(pickle.dumps(game))
+        assert copy == game and copy.pairs == [seq[1], seq[2]]
+
+
+def test_a_game_on_a_list_repeats_it():
+    game = tg.Game(sequence=[tavik.Pair(R, B), tavik.Pair(Y, Y)], visible=3)
+    assert game.pairs == [tavik.Pair(R, B), tavik.Pair(Y, Y), tavik.Pair(R, B)]
+    assert game.colours == 3 and game.sequence.kind == "list"
+
+
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [
+        ({"kind": "shuffled"}, ValueError),
+        ({"kind": "balanced", "colours": 3}, ValueError),
+        ({"kind": 4}, TypeError),
+        ({"pairs": []}, ValueError),
+        ({"pairs": [tavik.Pair(R, tavik.PuyoType.OJAMA)]}, ValueError),
+        ({"pairs": [1, 2]}, TypeError),
+        ({"pairs": [tavik.Pair(R, B)], "kind": "balanced"}, ValueError),
+    ],
+)
+def test_bad_sequences_are_refused(kwargs, error):
+    with pytest.raises(error):
+        tg.PairSequence(1, **kwargs)
 
 
 COLOURS = [tavik.PuyoType.RED, tavik.PuyoType.BLUE, tavik.PuyoType.YELLOW, tavik.PuyoType.GREEN]

@@ -93,9 +93,10 @@ def play_endless(game: tg.Game, choose: Callable[[tg.Game], tavik.Hand], pairs: 
     return EndlessResult(0, 0, game.turn, seconds)
 
 
-def _run(job: tuple[BotSpec, int, int, int, int]) -> EndlessResult:
-    spec, seed, visible, pairs, stop = job
-    return play_endless(tg.Game(seed=seed, visible=visible), beam_bot(spec).choose, pairs, stop)
+def _run(job: tuple[BotSpec, int, int, int, int, str]) -> EndlessResult:
+    spec, seed, visible, pairs, stop, kind = job
+    game = tg.Game(sequence=tg.PairSequence(seed, kind=kind), visible=visible)
+    return play_endless(game, beam_bot(spec).choose, pairs, stop)
 
 
 def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
@@ -116,6 +117,9 @@ def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") 
     p.add_argument("--stop", type=int_in("--stop", 1), default=10_000,
                    help="a chain of at least this many points ends the game and is its score (10000)")
     p.add_argument("--pairs", type=int_in("--pairs", 1, 1_000_000), default=50, help="pairs per game at most (50)")
+    p.add_argument("--sequence", choices=("uniform", "balanced"), default="uniform",
+                   help="uniform: independent random pairs; balanced: the arcade machines' 128 pairs, "
+                   "64 puyos of each colour (uniform)")
     add_workers(p)
 
 
@@ -126,7 +130,8 @@ def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     except (ValueError, TypeError) as e:
         err.write(f"endless: {e}\n")
         return 2
-    jobs = [(spec, args.first_seed + s, args.visible, args.pairs, args.stop) for s in range(args.seeds)]
+    jobs = [(spec, args.first_seed + s, args.visible, args.pairs, args.stop, args.sequence)
+            for s in range(args.seeds)]
     started = time.perf_counter()
     if args.workers or args.scheduler:
         from .dataset.cluster import map_jobs, open_client
@@ -143,8 +148,8 @@ def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 def report(out: TextIO, args: argparse.Namespace, bot: str, s: EndlessSummary, wall: float) -> None:
     lines = [
         ("bot", bot),
-        ("games", f"{s.games}: seeds {args.first_seed} to {args.first_seed + s.games - 1}, {args.visible} visible, "
-                  f"at most {args.pairs} pairs, stop at {args.stop}"),
+        ("games", f"{s.games}: {args.sequence} seeds {args.first_seed} to {args.first_seed + s.games - 1}, "
+                  f"{args.visible} visible, at most {args.pairs} pairs, stop at {args.stop}"),
         ("median score", f"{s.median:,.0f}"),
         ("mean score", f"{s.mean:,.0f}"),
         (">= 80,000", f"{s.at_least_80k} of {s.games} ({100 * s.at_least_80k / s.games:.0f} %)"),

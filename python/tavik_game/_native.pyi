@@ -92,8 +92,16 @@ class PairSequence:
     colours) GREEN. Any pair is reached in constant time: seq[10**12] costs what seq[0] does.
     Indexing from 0 up; iterating never ends on its own (Ctrl-C stops it)."""
 
-    def __new__(cls, seed: int, colours: int = 4) -> PairSequence:
-        """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise)."""
+    def __new__(
+        cls, seed: int, colours: int = 4, kind: str = "uniform", pairs: Sequence[tavik.Pair] | None = None
+    ) -> PairSequence:
+        """A sequence from a seed in [0, 2**64) and 3 or 4 colours (ValueError otherwise).
+
+        kind "uniform": as above. "balanced": the arcade machines' kind, 128 pairs holding 64
+        puyos of each of 4 colours, shuffled from the seed, the first two pairs from 3 colours,
+        repeating (colours must be 4). `pairs` (a non-empty sequence of tavik.Pair of colours)
+        makes kind "list": those pairs, repeating; seed and colours are then ignored (colours
+        is 4 when a pair holds GREEN, else 3)."""
     def __getitem__(self, index: int, /) -> tavik.Pair:
         """Pair `index` (0 first); IndexError for a negative index."""
     def __contains__(self, value: object, /) -> bool:
@@ -105,13 +113,16 @@ class PairSequence:
     @property
     def colours(self) -> int:
         """How many colours the pairs use: 3 or 4."""
+    @property
+    def kind(self) -> str:
+        """"uniform", "balanced" or "list"."""
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __eq__(self, other: object, /) -> bool:
-        """Equal when seed and colours are equal."""
+        """Equal when seed, colours, kind (and a list's pairs) are equal."""
     def __ne__(self, other: object, /) -> bool:
-        """Equal when seed and colours are equal."""
+        """Equal when seed, colours, kind (and a list's pairs) are equal."""
     def __reduce__(self) -> tuple[Any, ...]:
-        """Pickles as PairSequence(seed, colours)."""
+        """Pickles as PairSequence(seed, colours) (with kind and pairs when not uniform)."""
 
 # ---------------------------------------------------------------- the one-player game
 
@@ -150,11 +161,16 @@ class Game:
     the chain and scores it; a chain that clears the field owes `all_clear_bonus` to the next
     move that fires a chain."""
 
-    def __new__(cls, seed: int = 0, colours: int = 4, visible: int = 3, all_clear_bonus: int = 2100) -> Game:
+    def __new__(
+        cls, seed: int = 0, colours: int = 4, visible: int = 3, all_clear_bonus: int = 2100,
+        sequence: PairSequence | Sequence[tavik.Pair] | None = None,
+    ) -> Game:
         """A new game on an empty field.
 
         seed: of the pair sequence, in [0, 2**64); colours: 3 or 4; visible: pairs shown
-        (the current one and the next), 1 to 64; all_clear_bonus: 0 to 2**32 - 1."""
+        (the current one and the next), 1 to 64; all_clear_bonus: 0 to 2**32 - 1. sequence:
+        a PairSequence (a balanced one, say) or an explicit list of pairs (repeating), in place
+        of seed and colours."""
     @property
     def field(self) -> tavik.Field:
         """A copy of the field (changing it does not change the game)."""
@@ -207,7 +223,7 @@ class Game:
     def __deepcopy__(self, memo: object, /) -> Game:
         """An independent copy of the game (a game holds no Python objects)."""
     def __reduce__(self) -> tuple[Any, ...]:
-        """Pickles as Game(seed, colours, visible, all_clear_bonus) and a checked state."""
+        """Pickles as Game(seed, colours, visible, all_clear_bonus, sequence) and a checked state."""
     def __setstate__(self, state: tuple[tavik.Field, int, int, int, bool, int], /) -> None:
         """Restore (field, turn, score, max_chain, over, pending_bonus).
 
@@ -558,9 +574,9 @@ class Match:
     def play(self, hands: dict[int, tavik.Hand]) -> list[Event]:
         """Play a hand for each due player (exactly those) and run to the next decision.
 
-        Returns the events this call produced (the decisions' place events first). ValueError
-        for a missing or extra player, an illegal hand or a finished match, TypeError for a
-        non-dict, a non-int key or a non-Hand; the match is unchanged then."""
+        Returns the events this call produced, in order (the decisions' place events among
+        them). ValueError for a missing or extra player, an illegal hand or a finished match,
+        TypeError for a non-dict, a non-int key or a non-Hand; the match is unchanged then."""
     def game(self, player: int) -> Game:
         """Player `player`'s side as a one-player Game (its field, the shared sequence at its
         turn, its score and max_chain), so a one-player bot can choose its hand."""
@@ -627,6 +643,45 @@ class _VectorGame:
     def spec(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
         """(name, dtype, role, shape) of each output; role is "observation", "reward",
         "terminated", "truncated", "mask" or "played"."""
+
+@final
+class _VersusVector:
+    """`num_matches` matches (tavik_game.VersusVectorEnv's native half) stepped in one call over
+    a pool of `threads` threads, writing into arrays the caller allocated; their buffers stay
+    held while this object lives. Per match there are `seats` views (2 with opponent "self":
+    player 0's, then player 1's; else 1, player 0's), each from its player's side:
+
+    field       uint8 (n, seats, 2, colours + 1, 13, 6): own field, then the opponent's
+    pairs       uint8 (n, seats, visible, 2, colours): its own next pairs
+    mask        int8 (n, seats, 22): 1 where Hand.enumerate()[k] is legal (0 when not due)
+    ojama       int32 (n, seats, 4): own pending, own fixed, opponent's pending, fixed
+    frames      int32 (n, seats, 2): frames until its decision, until the opponent's
+    target      int32 (n,): target points now
+    due         bool (n, seats)
+    reward      float64 (n, seats): +1 win, -1 loss or illegal hand, 0 otherwise
+    terminated, truncated   bool (n,)
+    illegal     bool (n, seats)
+
+    The native opponent ("random", "greedy" or "beam" of `beam_width`) plays player 1 until
+    player 0 is due. The step after a match ends starts the next one (the next seed of a
+    chain derived from its seed; `entropy` starts the chains), ignoring the actions."""
+
+    def __new__(
+        cls, num_matches: int, colours: int, visible: int, rules: VersusRules, opponent: str, beam_width: int,
+        max_frames: int, threads: int, autoreset: bool, entropy: Sequence[int], field: Any, pairs: Any,
+        mask: Any, ojama: Any, frames: Any, target: Any, due: Any, reward: Any, terminated: Any,
+        truncated: Any, illegal: Any,
+    ) -> _VersusVector:
+        """max_frames 0: no truncation."""
+    def reset(self, seeds: Sequence[int] | None) -> None:
+        """New matches everywhere, seeded seeds[i] (or the next seed of each chain)."""
+    def step(self, actions: Any) -> None:
+        """actions: int64 (n, seats) indices into Hand.enumerate(), those of players not due
+        ignored; ValueError outside 0..21. Steps with the interpreter lock released."""
+    def match(self, i: int) -> Match:
+        """A copy of match i, without its event log (pickling it raises ValueError)."""
+    def decisions(self) -> int:
+        """Hands played by both sides of every match so far."""
 
 # ---------------------------------------------------------------- datasets
 # (playing and labelling in bulk)

@@ -288,6 +288,7 @@ if ENV_ID not in gym.registry:
     gym.register(id=ENV_ID, entry_point=TokopuyoEnv, vector_entry_point=TokopuyoVectorEnv)
 
 from ._versus import VERSUS_ENV_ID, VersusEnv, VersusOpponentEnv  # noqa: E402  (the two-player match)
+from .versus_vector import VersusVectorEnv  # noqa: E402  (the two-player batch, native like the one above)
 
 if VERSUS_ENV_ID not in gym.registry:
     gym.register(id=VERSUS_ENV_ID, entry_point=VersusOpponentEnv)

@@ -22,7 +22,7 @@ Move Game::play_legal(const Hand& hand) {
 Game Game::from_parts(PairSequence sequence, unsigned visible, std::uint64_t all_clear_bonus, const BitField& field,
                       std::uint64_t turn, std::uint64_t score, std::uint64_t max_chain, bool over,
                       std::uint64_t pending_bonus) {
-    Game g(sequence.seed(), sequence.colours(), visible, all_clear_bonus);
+    Game g(std::move(sequence), visible, all_clear_bonus);
     g.field_ = field;
     g.turn_ = turn;
     g.score_ = score;

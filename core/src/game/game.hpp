@@ -3,6 +3,7 @@
 // A plain value: copy it to branch a search.
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "field/bit_field.hpp"
 #include "game/pair_sequence.hpp"
@@ -27,6 +28,9 @@ public:
     explicit Game(std::uint64_t seed = 0, unsigned colours = 4, unsigned visible = 3,
                   std::uint64_t all_clear_bonus = rules::ALL_CLEAR_BONUS)
         : sequence_(seed, colours), visible_(visible), all_clear_bonus_(all_clear_bonus) {}
+    // A game on any sequence: balanced, or an explicit list of pairs.
+    Game(PairSequence sequence, unsigned visible, std::uint64_t all_clear_bonus = rules::ALL_CLEAR_BONUS)
+        : sequence_(std::move(sequence)), visible_(visible), all_clear_bonus_(all_clear_bonus) {}
 
     // Plays the current pair; nullopt (game unchanged) when the game is over
     // or the hand is not legal on the field.

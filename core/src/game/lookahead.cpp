@@ -20,13 +20,13 @@ namespace tavik {
 
 BotWeights BotWeights::tuned() {
     BotWeights w;
-    w.potential = 1;
+    w.potential = 0.5;
     w.chain = 500;
-    w.links = 60;
+    w.links = 120;
     w.bump = -60;
     w.valley = -300;
     w.ridge = -200;
-    w.danger = -3000;
+    w.danger = -1500;
     return w;
 }
 

@@ -115,6 +115,27 @@ Match::Match(std::uint64_t seed, unsigned colours, unsigned visible, VersusRules
     players_[1].field = fields[1];
 }
 
+Match::Match(const Match& o)
+    : sequence_(o.sequence_),
+      visible_(o.visible_),
+      rules_(o.rules_),
+      start_fields_(o.start_fields_),
+      players_(o.players_),
+      frame_(o.frame_),
+      over_(o.over_),
+      record_(o.record_) {
+    if (!record_) return;
+    events_.reserve(o.events_.size() + LOG_ROOM);
+    events_.assign(o.events_.begin(), o.events_.end());
+    history_.reserve(o.history_.size() + LOG_ROOM);
+    history_.assign(o.history_.begin(), o.history_.end());
+}
+
+Match& Match::operator=(const Match& o) {
+    if (this != &o) *this = Match(o);
+    return *this;
+}
+
 bool Match::field_fits(const BitField& field) { return field.is_quiet() && !rules::is_dead(field); }
 
 unsigned Match::due() const {

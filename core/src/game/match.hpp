@@ -176,9 +176,20 @@ public:
     const std::array<BitField, 2>& start_fields() const { return start_fields_; }
     bool recording() const { return record_; }
 
+    // A copy keeps room in its logs: a copy is mostly made to play on (a
+    // search's branch), and a log copied at its exact size would be copied
+    // again by the first event played.
+    Match(const Match& o);
+    Match& operator=(const Match& o);
+    Match(Match&&) noexcept = default;
+    Match& operator=(Match&&) noexcept = default;
+    ~Match() = default;
+
     bool operator==(const Match&) const = default;
 
 private:
+    static constexpr std::size_t LOG_ROOM = 16;
+
     void run_to_decision();
     void run_frame(std::uint64_t f);
     // Runs the steps of `me` (player p) due at frame f; events go to `log`

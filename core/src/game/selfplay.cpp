@@ -12,19 +12,6 @@ namespace tavik::selfplay {
 
 namespace {
 
-// The bots' own random stream, apart from the pair sequence's so the pairs a
-// game deals never depend on the bot that plays it.
-class Rng {
-public:
-    explicit Rng(std::uint64_t seed) : seed_(seed) {}
-    // Uniform in [0, n) for n < 2^32, the same way the pair colours are drawn.
-    std::uint64_t below(std::uint64_t n) { return ((splitmix64_at(seed_, next_++) >> 32) * n) >> 32; }
-
-private:
-    std::uint64_t seed_;
-    std::uint64_t next_ = 0;
-};
-
 constexpr std::uint64_t BOT_STREAM = 0x6A09E667F3BCC909ULL;  // keeps the bot's stream off the pairs'
 
 Hand nth_legal(std::uint32_t mask, std::uint64_t n) {
@@ -32,13 +19,13 @@ Hand nth_legal(std::uint32_t mask, std::uint64_t n) {
     return Hand::enumerate()[static_cast<std::size_t>(std::countr_zero(mask))];
 }
 
+}  // namespace
+
 Hand choose_random(const Game& game, Rng& rng) {
     const std::uint32_t mask = game.legal_mask();
     return nth_legal(mask, rng.below(static_cast<std::uint64_t>(std::popcount(mask))));
 }
 
-// The highest-scoring move that does not lose, if any does not; ties at random,
-// else it would always stack the leftmost column while nothing scores.
 Hand choose_greedy(const Game& game, Rng& rng) {
     const std::uint32_t mask = game.legal_mask();
     std::uint32_t best_mask = 0;
@@ -58,8 +45,6 @@ Hand choose_greedy(const Game& game, Rng& rng) {
     }
     return nth_legal(best_mask, rng.below(static_cast<std::uint64_t>(std::popcount(best_mask))));
 }
-
-}  // namespace
 
 Label label(const BitField& field, std::uint64_t depth) {
     Label best;

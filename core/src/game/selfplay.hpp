@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "field/bit_field.hpp"
+#include "game/game.hpp"
+#include "game/pair_sequence.hpp"
+#include "hand.hpp"
 
 namespace tavik::selfplay {
 
@@ -18,6 +21,26 @@ struct Label {
     bool operator==(const Label&) const = default;
 };
 Label label(const BitField& field, std::uint64_t depth);
+
+// The bots' own random stream, apart from the pair sequence's so the pairs a
+// game deals never depend on the bot that plays it.
+class Rng {
+public:
+    explicit Rng(std::uint64_t seed) : seed_(seed) {}
+    // Uniform in [0, n) for n < 2^32, the same way the pair colours are drawn.
+    std::uint64_t below(std::uint64_t n) { return ((splitmix64_at(seed_, next_++) >> 32) * n) >> 32; }
+    bool operator==(const Rng&) const = default;
+
+private:
+    std::uint64_t seed_;
+    std::uint64_t next_ = 0;
+};
+
+// A legal hand at random; the game must not be over.
+Hand choose_random(const Game& game, Rng& rng);
+// The highest-scoring move that does not lose, if any does not; ties at
+// random, else it would always stack the leftmost column while nothing scores.
+Hand choose_greedy(const Game& game, Rng& rng);
 
 enum class BotKind : std::uint8_t { RANDOM, GREEDY, BEAM };
 
