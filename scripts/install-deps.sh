@@ -8,7 +8,10 @@ set -euo pipefail
 PYTHON=${PYTHON:-python3}
 
 missing=()
-for pkg in g++ cmake ninja-build libgtest-dev libbenchmark-dev clang-format patchelf; do
+# g++-aarch64-linux-gnu and qemu-user: the core tests of the portable backend,
+# cross-built for aarch64 and run under emulation.
+for pkg in g++ cmake ninja-build libgtest-dev libbenchmark-dev clang-format patchelf \
+  g++-aarch64-linux-gnu qemu-user; do
   dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
 # Debian's own Python makes environments only with python3-venv.

@@ -51,6 +51,14 @@ done 3< <(supported_pythons)
 # A run that tested no Python at all must not pass.
 [ "$tested" -gt 0 ] || { echo "no supported CPython (3.10 to 3.13) found" >&2; exit 1; }
 
+# The portable backend: both Python suites against a portable wheel, and the
+# core tests cross-built for aarch64 under qemu (scripts/test-portable.sh).
+# TAVIK_PORTABLE_IN_TESTS=0 skips it.
+if [ "${TAVIK_PORTABLE_IN_TESTS:-1}" != "0" ]; then
+  echo "== portable"
+  TAVIK_PORTABLE_BUILD_DIR="$BUILD/portable" bash scripts/test-portable.sh
+fi
+
 # Release check: the sdist, a manylinux wheel from it for every version, twine
 # check, a fresh install and import of each (scripts/build-wheels.sh).
 # TAVIK_WHEELS_IN_TESTS=0 skips it.

@@ -1,7 +1,18 @@
 // Only C facilities here: inline C++ library code could be shared with (and
-// picked from) translation units built with AVX2.
+// picked from) translation units built with AVX2. The portable backend uses
+// nothing past the target's baseline, so its build has nothing to check.
 #include "python.hpp"
 #include "cpu_check.hpp"
+
+#if TAVIK_PORTABLE
+
+namespace tavik::py {
+
+bool check_processor() { return true; }
+
+}  // namespace tavik::py
+
+#else
 
 #include <cpuid.h>
 
@@ -56,3 +67,5 @@ bool check_processor() {
 }
 
 }  // namespace tavik::py
+
+#endif

@@ -257,7 +257,7 @@ FoundChainList<BitField> ChainFinder::removal_search(const BitField& field) {
 }
 
 template struct FoundChain<BitField>;
-template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
+template FoundChainList<BitField> ChainFinder::find_by_extend<BitField>(const BitField&);
 template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t, StopCheck);
 template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);
 template BestFind ChainFinder::best_by_extend(const BitField&);

@@ -424,9 +424,10 @@ FoundChainList<F> ChainFinder::removal_search(const F& field) {
     return finds;
 }
 
-// Built once in chain_finder.cpp.
+// Built once in chain_finder.cpp. The template arguments name the template:
+// without them clang takes find_by_extend(const BitField&), the overload, and refuses.
 extern template struct FoundChain<BitField>;
-extern template FoundChainList<BitField> ChainFinder::find_by_extend(const BitField&);
+extern template FoundChainList<BitField> ChainFinder::find_by_extend<BitField>(const BitField&);
 extern template FoundChainList<BitField> ChainFinder::find_by_extend_recursive(const BitField&, std::uint64_t,
                                                                                StopCheck);
 extern template FoundChainList<BitField> ChainFinder::find_by_removal(const BitField&);

@@ -1,7 +1,5 @@
 #include "field/bit_field.hpp"
 
-#include <immintrin.h>
-
 #include <array>
 
 namespace tavik {
@@ -154,31 +152,15 @@ constexpr auto ONE_GROUP_BONUS = [] {
     return !(occupied & masks::COUNT_AREA).down().and_not(occupied).intersects(masks::COUNT_AREA);
 }
 
-// Deposit of the kept bits of one 64-bit half, each lane closing up downwards.
-// The cells outside the count area stay where they are.
-[[gnu::always_inline]] inline std::uint64_t close_up(std::uint64_t bits, std::uint64_t area, std::uint64_t keep,
-                                                     std::uint64_t deposit) {
-    return (bits & ~area) | _pdep_u64(_pext_u64(bits & area, keep), deposit);
-}
-
 // Closes up `holes`: every empty cell under a column's top, and maybe empty
 // count-area cells with nothing falling over them. A half of the field
 // without holes is left as it is.
 [[gnu::always_inline]] inline void drop_planes(FieldPlanes& planes, Plane holes) {
-    const std::uint64_t holes_left = holes.low(), holes_right = holes.high();
-    if ((holes_left | holes_right) == 0) return;
-    const Plane deposit = holes.lanes_shortened_by_count();
-    const std::uint64_t area_left = masks::COUNT_AREA.low(), area_right = masks::COUNT_AREA.high();
-    const std::uint64_t deposit_left = deposit.low(), deposit_right = deposit.high();
-    const auto close_up_plane = [&](Plane p) {
-        std::uint64_t left = p.low(), right = p.high();
-        if (holes_left) left = close_up(left, area_left, ~holes_left, deposit_left);
-        if (holes_right) right = close_up(right, area_right, ~holes_right, deposit_right);
-        return Plane(left, right);
-    };
-    planes.p0 = close_up_plane(planes.p0);
-    planes.p1 = close_up_plane(planes.p1);
-    planes.p2 = close_up_plane(planes.p2);
+    if (holes.is_empty()) return;
+    const HoleCloser closer(holes, masks::COUNT_AREA);
+    planes.p0 = closer.close(planes.p0);
+    planes.p1 = closer.close(planes.p1);
+    planes.p2 = closer.close(planes.p2);
 }
 
 // What a chain keeps of its passes. The loop asks groups_for(i) for the

@@ -3,6 +3,7 @@
 // number (plane 0 counts 1, plane 1 counts 2, plane 2 counts 4), so whole-field
 // questions are a few vector instructions. Types 0..7 only: PURPLE stores as EMPTY.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 
@@ -121,7 +122,7 @@ private:
         const Plane empty = ~occupied();
         const std::uint64_t half = x >> 2 ? empty.high() : empty.low();
         const unsigned lane = static_cast<unsigned>(half >> (16 * (x & 3))) & 0xFFFF;
-        return _tzcnt_u32(lane | 0x10000);
+        return static_cast<unsigned>(std::countr_zero(lane | 0x10000u));
     }
 
     alignas(16) std::array<Plane, 3> planes_;

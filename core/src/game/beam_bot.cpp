@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "chain/chain_finder.hpp"
-#include "prefetch.hpp"
+#include "cpu_hints.hpp"
 #include "game/rules.hpp"
 #include "game/worker_pool.hpp"
 #include "panic.hpp"

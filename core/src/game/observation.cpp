@@ -3,8 +3,6 @@
 // compile time from the cell layout.
 #include "game/observation.hpp"
 
-#include <immintrin.h>
-
 #include <array>
 #include <cstring>
 
@@ -54,18 +52,11 @@ constexpr auto SEEN = blocks<PLANE_BYTES, 2>();        // Python rows 1..13
 constexpr auto ALL = blocks<ALL_ROWS * COLUMNS, 1>();  // Python rows 0..13
 
 // 0x01 in each byte whose cell is in the plane.
-__m128i block_bits(__m128i plane, const Gather& g) {
-    const __m128i bytes = _mm_shuffle_epi8(plane, _mm_load_si128(reinterpret_cast<const __m128i*>(g.byte.data())));
-    const __m128i bit = _mm_and_si128(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(g.bit.data())));
-    return _mm_min_epu8(bit, _mm_set1_epi8(1));
-}
-
-void store(std::uint8_t* out, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
-__m128i load(const std::uint8_t* in) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)); }
+ByteFlags block_bits(Plane plane, const Gather& g) { return plane.bit_bytes(g.byte, g.bit); }
 
 void write_plane(Plane cells, std::uint8_t* out) {
     for (std::size_t k = 0; k < SEEN.size(); ++k) {
-        store(out + block_start(k, SEEN.size(), PLANE_BYTES), block_bits(cells.raw(), SEEN[k]));
+        block_bits(cells, SEEN[k]).store(out + block_start(k, SEEN.size(), PLANE_BYTES));
     }
 }
 
@@ -77,12 +68,11 @@ void write_field(const BitField& field, unsigned colours, std::uint8_t* out) {
 }
 
 void write_types(const BitField& field, std::uint8_t* out) {
-    const __m128i p0 = field.plane(0).raw(), p1 = field.plane(1).raw(), p2 = field.plane(2).raw();
+    const Plane p0 = field.plane(0), p1 = field.plane(1), p2 = field.plane(2);
     for (std::size_t k = 0; k < ALL.size(); ++k) {
-        const __m128i code = _mm_or_si128(
-            block_bits(p0, ALL[k]),
-            _mm_or_si128(_mm_slli_epi16(block_bits(p1, ALL[k]), 1), _mm_slli_epi16(block_bits(p2, ALL[k]), 2)));
-        store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS), code);
+        const ByteFlags code =
+            block_bits(p0, ALL[k]) | block_bits(p1, ALL[k]).shifted_left(1) | block_bits(p2, ALL[k]).shifted_left(2);
+        code.store(out + block_start(k, ALL.size(), ALL_ROWS * COLUMNS));
     }
 }
 
@@ -90,23 +80,20 @@ void write_types(const BitField& field, std::uint8_t* out) {
 // 78- or 84-byte loop scalar (it would need a remainder loop), several times slower.
 bool valid_types(const std::uint8_t* types) {
     constexpr std::size_t CELLS = ALL_ROWS * COLUMNS;
-    __m128i top = load(types + CELLS - 16);
-    for (std::size_t at = 0; at + 16 <= CELLS; at += 16) top = _mm_max_epu8(top, load(types + at));
-    const __m128i highest_type = _mm_set1_epi8(static_cast<char>(PuyoType::GREEN));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(top, highest_type), top)) == 0xFFFF;
+    ByteFlags top = ByteFlags::load(types + CELLS - 16);
+    for (std::size_t at = 0; at + 16 <= CELLS; at += 16) top = max(top, ByteFlags::load(types + at));
+    return top.all_at_most(PuyoType::GREEN);
 }
 
 void write_field_from_types(const std::uint8_t* types, unsigned colours, std::uint8_t* out) {
     const std::uint8_t* seen = types + COLUMNS;  // Python row 0 is hidden
-    const __m128i one = _mm_set1_epi8(1);
     for (unsigned k = 0; k <= colours; ++k) {
         const unsigned code = k < colours ? unsigned{PuyoType::RED} + k : unsigned{PuyoType::OJAMA};
-        const __m128i wanted = _mm_set1_epi8(static_cast<char>(code));
         std::uint8_t* plane = out + k * PLANE_BYTES;
         // The last block overlaps the one before it: no load or store past the plane.
         for (std::size_t b = 0; b < SEEN.size(); ++b) {
             const std::size_t at = block_start(b, SEEN.size(), PLANE_BYTES);
-            store(plane + at, _mm_and_si128(_mm_cmpeq_epi8(load(seen + at), wanted), one));
+            ByteFlags::load(seen + at).ones_where(static_cast<std::uint8_t>(code)).store(plane + at);
         }
     }
 }
@@ -119,19 +106,17 @@ void write_pair(const Pair& pair, unsigned colours, std::uint8_t* out) {
     }
 }
 
-// Bytes 0..15, then 6..21 over the same place.
+// Byte k = bit k of the mask: bytes 0..15, then 6..21 over the same place,
+// each a byte gather from the mask's bytes and a bit test.
 void write_mask(std::uint32_t legal, std::int8_t* out) {
-    const __m128i bits = _mm_set1_epi32(static_cast<int>(legal));
-    auto bytes_from = [&](__m128i which_byte, __m128i bit) {
-        const __m128i spread = _mm_shuffle_epi8(bits, which_byte);
-        return _mm_min_epu8(_mm_and_si128(spread, bit), _mm_set1_epi8(1));
-    };
-    const __m128i low = bytes_from(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1),
-                                   _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128));
-    const __m128i high = bytes_from(_mm_setr_epi8(0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2),
-                                    _mm_setr_epi8(64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 6), high);
+    static constexpr std::array<std::uint8_t, 16> LOW_BYTE = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1};
+    static constexpr std::array<std::uint8_t, 16> LOW_BIT = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    static constexpr std::array<std::uint8_t, 16> HIGH_BYTE = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2};
+    static constexpr std::array<std::uint8_t, 16> HIGH_BIT = {64, 128, 1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32};
+    const Plane bits(legal, 0);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(out);
+    bits.bit_bytes(LOW_BYTE, LOW_BIT).store(bytes);
+    bits.bit_bytes(HIGH_BYTE, HIGH_BIT).store(bytes + 6);
 }
 
 }  // namespace tavik::observation

@@ -2,10 +2,9 @@
 // pool hands out chunks of games and every thread writes only its own rows.
 #include "game/vector_game.hpp"
 
-#include <immintrin.h>
-
 #include <cstring>
 
+#include "cpu_hints.hpp"
 #include "game/observation.hpp"
 #include "hand.hpp"
 
@@ -15,10 +14,10 @@ namespace {
 
 constexpr std::uintptr_t LINE = 64;
 
-// PREFETCHW: the line comes owned, ready for the write that follows (a plain
-// prefetch would bring it shared, and the write would wait again).
-void fetch_for_write(std::uintptr_t line) { asm volatile("prefetchw %0" ::"m"(*reinterpret_cast<const char*>(line))); }
-void fetch_for_read(std::uintptr_t line) { _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T0); }
+// The write prefetch brings the line owned, ready for the write that follows
+// (a plain prefetch would bring it shared, and the write would wait again).
+void fetch_for_write(std::uintptr_t line) { prefetch_for_write(reinterpret_cast<const void*>(line)); }
+void fetch_for_read(std::uintptr_t line) { prefetch_for_read(reinterpret_cast<const void*>(line)); }
 
 // Calls fetch on each line that [from, to) touches.
 template <class Fetch>

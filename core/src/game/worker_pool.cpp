@@ -3,12 +3,11 @@
 // marks on its own line when it is inside a job and when it is out.
 #include "game/worker_pool.hpp"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
 
+#include "cpu_hints.hpp"
 #include "panic.hpp"
 
 namespace tavik {
@@ -32,7 +31,7 @@ bool poll(Done&& done) {
     do {
         for (int i = 0; i < PAUSES_PER_CLOCK; ++i) {
             if (done()) return true;
-            _mm_pause();
+            spin_pause();
         }
     } while (std::chrono::steady_clock::now() < until);
     return false;
