@@ -81,9 +81,15 @@ print("   ", importlib.metadata.version("tavik"), "imports and chains")')
     # The target's module suffix and platform, which the x86-64 interpreter
     # would otherwise give; the toolchain makes CMake pick the portable backend.
     abi=$("$py" -c 'import sys; print("cpython-%d%d" % sys.version_info[:2])')
+    # Not in pip's isolated environment: told the platform is aarch64, it
+    # installs aarch64 builds of cmake and ninja, which cannot run here. An
+    # environment with the backend alone keeps the machine's own cmake and ninja.
+    "$py" -m venv "$WORK/arm-env$ver"
+    "$WORK/arm-env$ver/bin/python" -m pip install -q --disable-pip-version-check "scikit-build-core>=1.0"
     SETUPTOOLS_EXT_SUFFIX=".$abi-aarch64-linux-gnu.so" _PYTHON_HOST_PLATFORM=linux-aarch64 CXX="$ARM/c++" \
       CMAKE_ARGS="-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 -DCMAKE_AR=$ARM/ar -DCMAKE_RANLIB=$ARM/ranlib" \
-      "$py" -m pip wheel "$sdist" --no-deps -q --disable-pip-version-check -w "$WORK/arm$ver"
+      "$WORK/arm-env$ver/bin/python" -m pip wheel "$sdist" --no-deps --no-build-isolation -q \
+      --disable-pip-version-check -w "$WORK/arm$ver"
     auditwheel repair --plat manylinux_2_28_aarch64 -w "$DIST" "$WORK/arm$ver"/tavik-*.whl >"$WORK/repair-arm$ver.log" 2>&1 ||
       { cat "$WORK/repair-arm$ver.log"; exit 1; }
     wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*aarch64*.whl)
