@@ -90,7 +90,9 @@ print("   ", importlib.metadata.version("tavik"), "imports and chains")')
       CMAKE_ARGS="-DCMAKE_SYSTEM_NAME=Linux -DCMAKE_SYSTEM_PROCESSOR=aarch64 -DCMAKE_AR=$ARM/ar -DCMAKE_RANLIB=$ARM/ranlib" \
       "$WORK/arm-env$ver/bin/python" -m pip wheel "$sdist" --no-deps --no-build-isolation -q \
       --disable-pip-version-check -w "$WORK/arm$ver"
-    auditwheel repair --plat manylinux_2_28_aarch64 -w "$DIST" "$WORK/arm$ver"/tavik-*.whl >"$WORK/repair-arm$ver.log" 2>&1 ||
+    # auditwheel names only the host's platforms; "auto" takes the wheel's own
+    # (its symbols need glibc 2.17: manylinux_2_17_aarch64).
+    auditwheel repair --plat auto -w "$DIST" "$WORK/arm$ver"/tavik-*.whl >"$WORK/repair-arm$ver.log" 2>&1 ||
       { cat "$WORK/repair-arm$ver.log"; exit 1; }
     wheel=$(ls "$DIST"/tavik-*-cp"${ver/./}"-*manylinux*aarch64*.whl)
     auditwheel show "$wheel" | tr '\n' ' ' | grep -o 'consistent with the following platform tag: "[^"]*"' | sed 's/^/    /'
