@@ -50,8 +50,8 @@ def main() -> None:
     args = p.parse_args()
     games = positions(args.positions)
     plain = tg.BeamBot(100, 2)
-    spec = bot_for(bot_type(args.bot), args.bot, 2, 10_000, 50)
-    look = spec.beam_bot()
+    settings = bot_for(bot_type(args.bot), args.bot, 2, 10_000, 50)
+    look = settings.beam_bot()
     plain_nodes = sum(int(plain.analyse(g)[1]["nodes"]) for g in games)
     look_nodes = sum(int(look.analyse(g)[1]["nodes"]) for g in games)
     plain_rates, look_rates = [], []

@@ -27,15 +27,15 @@ ZERO_STEPS = {"chain": 300.0, "ridge": -100.0, "puyos": 20.0, "top": -100.0}
 
 
 def play(job: tuple[object, tuple[float, ...], int]) -> EndlessResult:
-    spec, weights, seed = job
-    bot = tg.BeamBot(width=spec.width, depth=spec.depth, threads=1, weights=weights,  # type: ignore[attr-defined]
-                     queues=spec.queues, horizon=spec.horizon, queue_width=spec.queue_width,  # type: ignore[attr-defined]
-                     seed=spec.seed, fire_score=spec.fire_score, pairs=spec.pairs)  # type: ignore[attr-defined]
-    return play_endless(tg.Game(seed=seed, visible=spec.depth), bot.choose, spec.pairs, 10_000)  # type: ignore[attr-defined]
+    settings, weights, seed = job
+    bot = tg.BeamBot(width=settings.width, depth=settings.depth, threads=1, weights=weights,  # type: ignore[attr-defined]
+                     queues=settings.queues, horizon=settings.horizon, queue_width=settings.queue_width,  # type: ignore[attr-defined]
+                     seed=settings.seed, fire_score=settings.fire_score, pairs=settings.pairs)  # type: ignore[attr-defined]
+    return play_endless(tg.Game(seed=seed, visible=settings.depth), bot.choose, settings.pairs, 10_000)  # type: ignore[attr-defined]
 
 
-def score(client: object, spec: object, w: tg.BotWeights, seeds: list[int]) -> tuple[float, float]:
-    results = map_jobs(play, [(spec, tuple(w), s) for s in seeds], client=client)
+def score(client: object, settings: object, w: tg.BotWeights, seeds: list[int]) -> tuple[float, float]:
+    results = map_jobs(play, [(settings, tuple(w), s) for s in seeds], client=client)
     scores = [r.score for r in results]
     return statistics.fmean(scores), float(statistics.median(scores))
 
@@ -50,18 +50,18 @@ def main() -> None:
     p.add_argument("--only", default=",".join(FEATURES), help="the weights to tune, comma-separated")
     add_workers(p)
     args = p.parse_args()
-    spec = bot_for(bot_type(args.bot), args.bot, 2, 10_000, 50)
+    settings = bot_for(bot_type(args.bot), args.bot, 2, 10_000, 50)
     seeds = [args.first_seed + s for s in range(args.seeds)]
     best = tg.BotWeights()
     with open_client(args.workers, args.scheduler) as client:
-        best_mean, best_median = score(client, spec, best, seeds)
+        best_mean, best_median = score(client, settings, best, seeds)
         print(f"start       mean {best_mean:9.0f} median {best_median:9.0f}  {best.as_dict()}", flush=True)
         for round_ in range(args.rounds):
             for name in args.only.split(","):
                 now = getattr(best, name)
                 for value in ([now * 0.5, now * 2] if now else [ZERO_STEPS.get(name, 1.0)]):
                     trial = replace(best, **{name: value})
-                    mean, median = score(client, spec, trial, seeds)
+                    mean, median = score(client, settings, trial, seeds)
                     kept = mean > best_mean
                     print(f"r{round_} {name:>11} {now:9.1f} -> {value:9.1f}: mean {mean:9.0f} median {median:9.0f}"
                           f" (incumbent mean {best_mean:9.0f}){'  kept' if kept else ''}", flush=True)
