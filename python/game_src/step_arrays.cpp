@@ -188,7 +188,7 @@ PyObject* StepArrays::by_name(const Set& set) const {
     return out.release();
 }
 
-PyObject* StepArrays::spec() const {
+PyObject* StepArrays::layout() const {
     Ref out = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(table_.size())));
     for (std::size_t k = 0; k < table_.size(); ++k) {
         Ref entry = Ref::steal(Py_BuildValue("(OssO)", parts_[k].key.get(), element_name(table_[k].element),

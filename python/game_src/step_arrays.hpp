@@ -51,7 +51,7 @@ public:
     // Of the outputs by name, for the single environment's views.
     PyObject* by_name(const Set& set) const;
     // ((name, dtype, role, shape), ...), from which the Python side makes its spaces.
-    PyObject* spec() const;
+    PyObject* layout() const;
 
 private:
     static constexpr std::size_t KEPT = 3;  // a step's arrays, the last step's, one more the caller keeps

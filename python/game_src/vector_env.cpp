@@ -221,11 +221,11 @@ PyObject* outputs(PyObject* self, CallArgs args) {
 }
 
 // ((name, dtype, role, shape), ...) of the step's outputs for this configuration.
-PyObject* spec(PyObject* self, CallArgs args) {
+PyObject* layout(PyObject* self, CallArgs args) {
     return entry([&] {
         BorrowShared<VectorEnvCore> core(self);
-        parse(args, "spec()");
-        return core->arrays->spec();
+        parse(args, "layout()");
+        return core->arrays->layout();
     });
 }
 
@@ -240,7 +240,7 @@ PyTypeObject* vector_game_type() {
             method<step_one>("step_one"),
             method<game>("game"),
             method<outputs>("outputs"),
-            method<spec>("spec"),
+            method<layout>("layout"),
             END_METHODS,
         };
         t.tp_new = construct;

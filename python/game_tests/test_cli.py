@@ -9,7 +9,7 @@ from tavik_game._cli import BotSpec, greedy_bot, parse_bot
 
 
 @pytest.mark.parametrize(
-    ("name", "spec"),
+    ("name", "settings"),
     [
         ("random", BotSpec("random")),
         ("greedy", BotSpec("greedy")),
@@ -21,9 +21,9 @@ from tavik_game._cli import BotSpec, greedy_bot, parse_bot
          BotSpec("beam", 50, 2, queues=4, horizon=8, fire_score=10000)),
     ],
 )
-def test_bot_names_parse_and_print_back(name, spec):
-    assert parse_bot(name) == spec
-    assert parse_bot(str(spec)) == spec
+def test_bot_names_parse_and_print_back(name, settings):
+    assert parse_bot(name) == settings
+    assert parse_bot(str(settings)) == settings
 
 
 @pytest.mark.parametrize(

@@ -61,8 +61,8 @@ def test_a_game_stops_at_its_first_big_chain(scores, pairs, expected):
     ],
 )
 def test_the_bot_is_told_the_protocol(name, changed):
-    spec = parse_bot(name)
-    assert _endless.bot_for(spec, name, 2, 10000, 50) == replace(spec, **changed)
+    settings = parse_bot(name)
+    assert _endless.bot_for(settings, name, 2, 10000, 50) == replace(settings, **changed)
 
 
 def test_only_the_beam_bot_plays_it():

@@ -84,8 +84,8 @@ def test_ctrl_c_still_reports_and_writes_the_games_played(tmp_path, capsys, monk
 
     make_bot = command.make_bot
 
-    def stops_at_the_eighth_move(spec, seed):
-        play = make_bot(spec, seed)
+    def stops_at_the_eighth_move(settings, seed):
+        play = make_bot(settings, seed)
         calls = []
 
         def choose(game):

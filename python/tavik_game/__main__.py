@@ -50,7 +50,7 @@ def build_parser() -> argparse.ArgumentParser:
     add_seed(play, "seed of the first game; game i uses seed + i")
     play.add_argument("--bot", type=bot_type, default=BotSpec("beam"),
                       help=f"{BOT_HELP}; the beam bot's depth is the number of pairs it sees (beam:100)")
-    # The old spellings, kept for stored scripts: they change the beam bot's spec.
+    # The old spellings, kept for stored scripts: they change the beam bot's settings.
     play.add_argument("--beam", type=int_in("--beam", 1, BEAM_WIDTH_MAX), help=argparse.SUPPRESS)
     play.add_argument("--depth", type=int_in("--depth", 1, BEAM_DEPTH_MAX), help=argparse.SUPPRESS)
     play.add_argument("--threads", type=int_in("--threads", 1, BEAM_THREADS_MAX), help=argparse.SUPPRESS)
@@ -66,17 +66,17 @@ def build_parser() -> argparse.ArgumentParser:
 
 def bot_of(args: argparse.Namespace, err: TextIO) -> BotSpec:
     """args.bot with the deprecated --beam, --depth and --threads folded in (with a warning)."""
-    spec: BotSpec = args.bot
+    settings: BotSpec = args.bot
     old = {k: getattr(args, k) for k in ("beam", "depth", "threads") if getattr(args, k) is not None}
     if not old:
-        return spec
-    if spec.kind != "beam":
+        return settings
+    if settings.kind != "beam":
         raise ValueError(f"{', '.join('--' + k for k in old)} only apply to the beam bot")
-    spec = replace(spec, width=old.get("beam", spec.width), depth=old.get("depth", spec.depth),
-                   threads=old.get("threads", spec.threads))
+    settings = replace(settings, width=old.get("beam", settings.width), depth=old.get("depth", settings.depth),
+                   threads=old.get("threads", settings.threads))
     given = " ".join(f"--{k} {v}" for k, v in old.items())
-    err.write(f"play: {given} is deprecated; say --bot {spec}\n")
-    return spec
+    err.write(f"play: {given} is deprecated; say --bot {settings}\n")
+    return settings
 
 
 # ---------------------------------------------------------------- play
@@ -96,13 +96,13 @@ def check_writable(path: str) -> None:
 def play(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     if args.html:
         check_writable(args.html)
-    spec: BotSpec = args.bot
-    choose = make_bot(spec, args.seed)
-    bot_name = spec.describe()
+    settings: BotSpec = args.bot
+    choose = make_bot(settings, args.seed)
+    bot_name = settings.describe()
     replay = Replay(f"tavik_game: {bot_name}") if args.html else None
     # Piped, the bar is one plain line per finished game.
     progress = Progress(args.games * args.pairs, out=err, enabled=not args.no_progress, every=None)
-    visible = max(3, spec.depth)
+    visible = max(3, settings.depth)
     games: list[tg.Game] = []
     moves = 0
     seconds = 0.0

@@ -67,7 +67,7 @@ class BotSpec:
         return text
 
     def beam_bot(self) -> Any:
-        """The BeamBot this spec names (a beam spec)."""
+        """The BeamBot this settings names (a beam settings)."""
         from ._native import BeamBot
 
         return BeamBot(width=self.width, depth=self.depth, threads=self.threads, queues=self.queues,
@@ -205,10 +205,10 @@ def random_bot(seed: int) -> Chooser:
     return choose
 
 
-def make_bot(spec: BotSpec, seed: int) -> Chooser:
+def make_bot(settings: BotSpec, seed: int) -> Chooser:
     """A chooser for one player: greedy and random draw their choices from `seed`."""
-    if spec.kind == "greedy":
+    if settings.kind == "greedy":
         return greedy_bot(seed)
-    if spec.kind == "random":
+    if settings.kind == "random":
         return random_bot(seed)
-    return spec.beam_bot().choose  # type: ignore[no-any-return]
+    return settings.beam_bot().choose  # type: ignore[no-any-return]

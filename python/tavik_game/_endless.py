@@ -62,21 +62,21 @@ def summarise(results: Sequence[EndlessResult]) -> EndlessSummary:
     )
 
 
-def bot_for(spec: BotSpec, name: str, visible: int, stop: int, pairs: int) -> BotSpec:
-    """The beam bot of `spec` for this protocol: depth is the visible pairs unless `name` gives
+def bot_for(settings: BotSpec, name: str, visible: int, stop: int, pairs: int) -> BotSpec:
+    """The beam bot of `settings` for this protocol: depth is the visible pairs unless `name` gives
     it, and a lookahead bot is told that a chain of `stop` ends the game (fire_score) and so does
     pair number `pairs`, unless `name` says otherwise. ValueError for a bot that is not beam."""
-    if spec.kind != "beam":
+    if settings.kind != "beam":
         raise ValueError(f"endless plays the beam bot, got {name!a}")
     given = {option.partition("=")[0] for option in name.split(",")[1:]}
-    told = spec.queues > 0
-    return replace(spec, depth=spec.depth if "depth" in given else visible,
-                   fire_score=stop if told and "fire_score" not in given else spec.fire_score,
-                   pairs=pairs if told and "pairs" not in given else spec.pairs)
+    told = settings.queues > 0
+    return replace(settings, depth=settings.depth if "depth" in given else visible,
+                   fire_score=stop if told and "fire_score" not in given else settings.fire_score,
+                   pairs=pairs if told and "pairs" not in given else settings.pairs)
 
 
-def beam_bot(spec: BotSpec) -> tg.BeamBot:
-    bot: tg.BeamBot = spec.beam_bot()
+def beam_bot(settings: BotSpec) -> tg.BeamBot:
+    bot: tg.BeamBot = settings.beam_bot()
     return bot
 
 
@@ -94,9 +94,9 @@ def play_endless(game: tg.Game, choose: Callable[[tg.Game], tavik.Hand], pairs: 
 
 
 def _run(job: tuple[BotSpec, int, int, int, int, str]) -> EndlessResult:
-    spec, seed, visible, pairs, stop, kind = job
+    settings, seed, visible, pairs, stop, kind = job
     game = tg.Game(sequence=tg.PairSequence(seed, kind=kind), visible=visible)
-    return play_endless(game, beam_bot(spec).choose, pairs, stop)
+    return play_endless(game, beam_bot(settings).choose, pairs, stop)
 
 
 def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
@@ -125,12 +125,12 @@ def add_parser(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") 
 
 def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     try:
-        spec = bot_for(parse_bot(args.bot), args.bot, args.visible, args.stop, args.pairs)
-        bot = beam_bot(spec)
+        settings = bot_for(parse_bot(args.bot), args.bot, args.visible, args.stop, args.pairs)
+        bot = beam_bot(settings)
     except (ValueError, TypeError) as e:
         err.write(f"endless: {e}\n")
         return 2
-    jobs = [(spec, args.first_seed + s, args.visible, args.pairs, args.stop, args.sequence)
+    jobs = [(settings, args.first_seed + s, args.visible, args.pairs, args.stop, args.sequence)
             for s in range(args.seeds)]
     started = time.perf_counter()
     if args.workers or args.scheduler:

@@ -604,7 +604,7 @@ class Match:
 @final
 class _VectorGame:
     """`num_envs` games stepped in one call over a pool of `threads` threads (the calling one
-    included). Its outputs are declared once in the native module (`spec()`); each holds one
+    included). Its outputs are declared once in the native module (`layout()`); each holds one
     row per game:
 
     field        int8 (n, colours + 1, 13, 6): one-hot of rows 1 to 13, planes RED, BLUE,
@@ -644,7 +644,7 @@ class _VectorGame:
         """A copy of game i."""
     def outputs(self) -> dict[str, Any]:
         """The object's own arrays by name, the flag arrays ("_action_mask", ...) included."""
-    def spec(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
+    def layout(self) -> tuple[tuple[str, str, str, tuple[int, ...]], ...]:
         """(name, dtype, role, shape) of each output; role is "observation", "reward",
         "terminated", "truncated", "mask" or "played"."""
 

@@ -42,11 +42,11 @@ def make_player(name: str, seed: int = 0) -> Player:
     bots, which see only their own side through ``Match.game``); its choices come from `seed`."""
     from ._cli import make_bot, parse_bot
 
-    spec = parse_bot(name)
-    if spec.kind == "random":
+    settings = parse_bot(name)
+    if settings.kind == "random":
         rng = random.Random(seed)
         return lambda m, p: rng.choice(m.legal_hands(p))
-    choose = make_bot(spec, seed)
+    choose = make_bot(settings, seed)
     return lambda m, p: choose(m.game(p))
 
 
@@ -250,9 +250,9 @@ class VersusOpponentEnv(_gym_env_base()):  # type: ignore[misc]
         make_player(opponent)  # a bad name fails here, not at the first reset
         from ._cli import parse_bot
 
-        spec = parse_bot(opponent)
-        if spec.kind == "beam" and spec.depth > visible:
-            raise ValueError(f"opponent {opponent!r} searches {spec.depth} pairs but the match shows {visible}")
+        settings = parse_bot(opponent)
+        if settings.kind == "beam" and settings.depth > visible:
+            raise ValueError(f"opponent {opponent!r} searches {settings.depth} pairs but the match shows {visible}")
         self.opponent = opponent
         self.colours, self.visible, self.rules, self.max_frames = colours, visible, rules, max_frames
         self.render_mode = render_mode

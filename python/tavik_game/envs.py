@@ -103,7 +103,7 @@ def _spaces(core, batched: bool) -> Tuple[spaces.Dict, spaces.Space]:
     """The observation and action spaces, from the step's declared outputs."""
     obs = {}
     actions = 0
-    for name, dtype, role, shape in core.spec():
+    for name, dtype, role, shape in core.layout():
         if role == "observation":
             assert dtype == "int8"  # MultiBinary's element type
             obs[name] = spaces.MultiBinary(shape if batched else shape[1:])

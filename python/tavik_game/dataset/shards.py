@@ -55,8 +55,8 @@ def plan(
     """The arguments that fix a dataset's bytes, checked; stored in the manifest."""
     games = _int_arg("games", games, 1, 2**40)
     seed = _int_arg("seed", seed, 0, 2**64 - 1)
-    spec = parse_bot(bot)
-    if (spec.depth, spec.threads) != (3, 1):
+    settings = parse_bot(bot)
+    if (settings.depth, settings.threads) != (3, 1):
         raise ValueError(
             f"bot {bot!r}: a dataset's beam bot looks at the {_VISIBLE} pairs a row records, on one thread "
             "per game (the workers give the parallelism); name it beam:WIDTH"
@@ -65,13 +65,13 @@ def plan(
     label_depth = _int_arg("label_depth", label_depth, 1, 3)
     max_turns = _int_arg("max_turns", max_turns, 1, 100_000)
     if shard_games is None:
-        shard_games = min(games, max(-(-games // _TARGET_SHARDS), _MIN_SHARD_GAMES[spec.kind]))
+        shard_games = min(games, max(-(-games // _TARGET_SHARDS), _MIN_SHARD_GAMES[settings.kind]))
     shard_games = _int_arg("shard_games", shard_games, 1, 2**40)
     return {
         "format": _FORMAT,
         "games": games,
         "seed": seed,
-        "bot": str(spec),
+        "bot": str(settings),
         "colours": _COLOURS,
         "label_depth": label_depth,
         "max_turns": max_turns,
@@ -142,10 +142,10 @@ def play_shard(arguments: dict[str, Any], k: int) -> tuple[bytes, dict[str, Any]
 
     first = k * arguments["shard_games"]
     count = min(arguments["shard_games"], arguments["games"] - first)
-    spec = parse_bot(arguments["bot"])
-    width = spec.width if spec.kind == "beam" else 0
+    settings = parse_bot(arguments["bot"])
+    width = settings.width if settings.kind == "beam" else 0
     cols = play_games(
-        arguments["seed"], first, count, spec.kind, width, arguments["max_turns"], arguments["label_depth"],
+        arguments["seed"], first, count, settings.kind, width, arguments["max_turns"], arguments["label_depth"],
         arguments["visible"],
     )  # fmt: skip
     seeds = np.array([game_seed(arguments["seed"], g) for g in range(first, first + count)], dtype=np.uint64)
